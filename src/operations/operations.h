@@ -1,0 +1,44 @@
+// The service operations, each taking the platform it runs on.
+#pragma once
+
+#include "core/wide.h"
+#include "transport/files.h"
+
+namespace vfb {
+
+// The four service hosts, reached on port 443.
+extern const char *const kGraphHost;
+extern const char *const kRestHost;
+extern const char *const kVideoHost;
+extern const char *const kDialogHost;
+
+// Limits of the per-call fields: a path or URL of at most 1999 units.
+constexpr std::size_t kMaxPathUnits = 1999;
+
+int FetchUrl(const Platform &platform, const WChar *url, const WChar *outputPath);
+
+enum class FormPost { kStatus, kCheckIn, kEvent, kDelete };
+int PostForm(const Platform &platform, FormPost which, const WChar *text, const WChar *accessToken,
+             const WChar *targetId, const WChar *outputPath);
+
+enum class NoteOperation { kCreate, kEdit, kView, kDelete };
+struct NoteArguments {
+    const WChar *title = nullptr;
+    const WChar *content = nullptr;
+    const WChar *accessToken = nullptr;
+    const WChar *uid = nullptr;
+    const WChar *noteId = nullptr;
+    const WChar *ownerId = nullptr;
+};
+int RunNoteOperation(const Platform &platform, NoteOperation which, const NoteArguments &args,
+                     const WChar *outputPath);
+
+enum class MediaKind { kPhoto, kVideo };
+int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath,
+                const WChar *targetId, const WChar *text, const WChar *accessToken,
+                const WChar *outputPath);
+
+// The Location of the sign-in dialog's answer (at most 999 units) or empty.
+WString RequestSignIn(const Platform &platform, const WChar *bodyPath);
+
+}  // namespace vfb

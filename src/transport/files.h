@@ -1,0 +1,57 @@
+// The file layer: the few ways the library opens files, with the platform's
+// sharing rules (emulated with advisory locks where the platform has none).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/wide.h"
+
+namespace vfb {
+
+enum class FileMode {
+    // Write only, not shared, always created anew. A file held by another
+    // call is neither opened nor truncated.
+    kCreateExclusive,
+    // Read and write, shared for reading and writing, always created anew.
+    kCreateShared,
+    // Read only, shared for reading, existing files only.
+    kOpenForReading,
+};
+
+class File {
+public:
+    virtual ~File() = default;  // flushes and closes
+    virtual bool Write(const void *data, std::uint32_t size) = 0;
+    virtual bool Read(void *buffer, std::uint32_t size, std::uint32_t *read) = 0;
+    // False when the size cannot be read or does not fit 32 bits.
+    virtual bool Size32(std::uint32_t *size) = 0;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // Null when the file cannot be opened in that mode; a null or empty path never opens.
+    virtual std::unique_ptr<File> Open(const WChar *path, FileMode mode) = 0;
+};
+
+struct LocalTime {
+    int year, month, dayOfWeek, day, hour, minute, second, millisecond;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual LocalTime Now() = 0;
+};
+
+class Internet;
+
+// What an operation needs of the platform; the exports pass the real one.
+struct Platform {
+    Internet &internet;
+    FileSystem &files;
+    Clock &clock;
+};
+
+}  // namespace vfb
