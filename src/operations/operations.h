@@ -33,6 +33,9 @@ struct NoteArguments {
 int RunNoteOperation(const Platform &platform, NoteOperation which, const NoteArguments &args,
                      const WChar *outputPath);
 
+// The multipart boundary for a moment: 21 units, "--" and 19 digits.
+WString FormatBoundary(const LocalTime &time);
+
 enum class MediaKind { kPhoto, kVideo };
 int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath,
                 const WChar *targetId, const WChar *text, const WChar *accessToken,

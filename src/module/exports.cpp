@@ -1,0 +1,122 @@
+// The exported service functions: each builds the real platform for the
+// length of the call and hands it to its operation.
+#include "operations/operations.h"
+#include "transport/real_platform.h"
+
+using vfb::WChar;
+
+namespace {
+
+template <typename Operation>
+int WithPlatform(Operation &&operation) {
+    vfb::RealPlatform real;
+    return operation(real.get());
+}
+
+}  // namespace
+
+extern "C" {
+
+VANTRELFB_API int FaceBookToken(const WChar *url, const WChar *outputPath) {
+    return WithPlatform([&](const vfb::Platform &p) { return vfb::FetchUrl(p, url, outputPath); });
+}
+
+VANTRELFB_API int FaceBookStatus(const WChar *message, const WChar *accessToken, const WChar *targetId,
+                                 const WChar * /*extraText*/, const WChar *outputPath) {
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::PostForm(p, vfb::FormPost::kStatus, message, accessToken, targetId, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookCheckIn(const WChar *message, const WChar *accessToken, const WChar *targetId,
+                                  const WChar * /*extraText*/, const WChar *outputPath) {
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::PostForm(p, vfb::FormPost::kCheckIn, message, accessToken, targetId, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookEvents(const WChar *name, const WChar *accessToken, const WChar *targetId,
+                                 const WChar * /*extraText*/, const WChar *outputPath) {
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::PostForm(p, vfb::FormPost::kEvent, name, accessToken, targetId, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookDelete(const WChar * /*extraText*/, const WChar *accessToken, const WChar *objectId,
+                                 const WChar * /*extraText2*/, const WChar *outputPath) {
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::PostForm(p, vfb::FormPost::kDelete, nullptr, accessToken, objectId, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookNotes(const WChar *title, const WChar *accessToken, const WChar *uid,
+                                const WChar *content, const WChar *outputPath) {
+    vfb::NoteArguments args;
+    args.title = title;
+    args.accessToken = accessToken;
+    args.uid = uid;
+    args.content = content;
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::RunNoteOperation(p, vfb::NoteOperation::kCreate, args, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookNotesEdit(const WChar *title, const WChar *accessToken, const WChar *noteId,
+                                    const WChar *content, const WChar *uid, const WChar *outputPath) {
+    vfb::NoteArguments args;
+    args.title = title;
+    args.accessToken = accessToken;
+    args.noteId = noteId;
+    args.content = content;
+    args.uid = uid;
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::RunNoteOperation(p, vfb::NoteOperation::kEdit, args, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookNotesView(const WChar *accessToken, const WChar *ownerId, const WChar *noteId,
+                                    const WChar *outputPath) {
+    vfb::NoteArguments args;
+    args.accessToken = accessToken;
+    args.ownerId = ownerId;
+    args.noteId = noteId;
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::RunNoteOperation(p, vfb::NoteOperation::kView, args, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookNotesDelete(const WChar *accessToken, const WChar *noteId, const WChar *uid,
+                                      const WChar *outputPath) {
+    vfb::NoteArguments args;
+    args.accessToken = accessToken;
+    args.noteId = noteId;
+    args.uid = uid;
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::RunNoteOperation(p, vfb::NoteOperation::kDelete, args, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookPictureUpload(const WChar *mediaPath, const WChar *targetId, const WChar *message,
+                                        const WChar *accessToken, const WChar *outputPath) {
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::UploadMedia(p, vfb::MediaKind::kPhoto, mediaPath, targetId, message, accessToken, outputPath);
+    });
+}
+
+VANTRELFB_API int FaceBookVideoUpload(const WChar *mediaPath, const WChar *targetId, const WChar *title,
+                                      const WChar *accessToken, const WChar *outputPath) {
+    return WithPlatform([&](const vfb::Platform &p) {
+        return vfb::UploadMedia(p, vfb::MediaKind::kVideo, mediaPath, targetId, title, accessToken, outputPath);
+    });
+}
+
+VANTRELFB_API const WChar *FaceBookTokenGraph(void) {
+    // Per-thread, so concurrent callers never read each other's text; valid
+    // until the same thread calls again.
+    static thread_local vfb::WString result;
+    vfb::RealPlatform real;
+    result = vfb::RequestSignIn(real.get(), vfb::kSignInBodyPath);
+    return result.c_str();
+}
+
+}  // extern "C"

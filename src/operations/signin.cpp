@@ -1,0 +1,44 @@
+#include <cstring>
+
+#include "operations/operations.h"
+#include "transport/capture.h"
+#include "transport/internet.h"
+
+namespace vfb {
+
+namespace {
+
+// The Location field holds 2084 units; a longer value is not returned at all.
+constexpr std::uint32_t kLocationUnits = 2084;
+constexpr std::size_t kMaxResultUnits = 999;
+
+WString SignInPath() {
+    return WidenAscii("/dialog/oauth?client_id=") + WidenAscii(VFB_OAUTH_CLIENT_ID) +
+           WidenAscii("&response_type=token&redirect_uri=https://") + WidenAscii(kDialogHost) +
+           WidenAscii("/connect/login_success.html");
+}
+
+}  // namespace
+
+WString RequestSignIn(const Platform &platform, const WChar *bodyPath) {
+    Internet &internet = platform.internet;
+    // No step is checked: a failure makes every later step fail in turn, and
+    // the body file is still created (empty) so the caller sees this attempt.
+    ScopedInternetHandle root(internet, internet.Open(WidenAscii("FaceBook"), AccessType::kDirect));
+    ScopedInternetHandle connection(internet, internet.Connect(root.get(), WidenAscii(kDialogHost), kHttpsPort));
+    ScopedInternetHandle request(internet, internet.OpenRequest(connection.get(), WidenAscii("POST"), SignInPath(),
+                                                                WidenAscii("HTTP/1.1"), kRequestFlags));
+    internet.Send(request.get(), WStringView());
+    CaptureExclusiveStream(internet, platform.files, request.get(), bodyPath);
+
+    WChar location[kLocationUnits];
+    std::memset(location, 0, sizeof location);
+    std::uint32_t size = sizeof location;
+    internet.QueryLocation(request.get(), location, &size);
+    location[kLocationUnits - 1] = 0;
+    WString result(location);
+    if (result.size() > kMaxResultUnits) result.resize(kMaxResultUnits);
+    return result;
+}
+
+}  // namespace vfb

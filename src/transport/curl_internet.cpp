@@ -1,0 +1,492 @@
+#include "transport/curl_internet.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+#include <cctype>
+#include <cstdlib>
+
+#include "text/text.h"
+
+namespace vfb {
+
+struct InternetObject {
+    virtual ~InternetObject() = default;
+};
+
+namespace {
+
+// Staging for request bodies: writes collect here and go to the connection
+// in blocks, so 1 KiB chunks do not become one TLS record each.
+constexpr std::size_t kUploadBlock = 64 * 1024;
+// Response bytes wait here for the caller's reads; when it is full the
+// transfer pauses, which is what keeps memory flat for any body size.
+constexpr std::size_t kReceiveRing = 256 * 1024;
+constexpr long kReceiveBuffer = 128 * 1024;
+constexpr long kMaxRedirects = 10;
+
+void GlobalInitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
+        text.remove_suffix(1);
+    return text;
+}
+
+struct Root final : InternetObject {
+    std::string agent;
+    AccessType access;
+};
+
+struct Connection final : InternetObject {
+    // Copied rather than linked: a root may be closed before its children.
+    std::string agent;
+    AccessType access;
+    std::string host;
+    std::uint16_t port;
+};
+
+struct CurlEasyDeleter {
+    void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
+};
+struct CurlMultiDeleter {
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+
+class Transfer final : public InternetObject {
+public:
+    Transfer(const CurlTimeouts &timeouts, std::string agent, AccessType access)
+        : timeouts_(timeouts), agent_(std::move(agent)), access_(access) {}
+
+    ~Transfer() override {
+        if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
+    }
+
+    void SetRequest(std::string url, std::string target, std::string verb) {
+        url_ = std::move(url);
+        target_ = std::move(target);
+        verb_ = std::move(verb);
+    }
+
+    bool AddHeaderLine(std::string_view line) {
+        std::string_view trimmed = Trim(line);
+        if (trimmed.empty() || started_) return false;
+        // A header line may carry no raw line break of its own.
+        if (trimmed.find_first_of("\r\n") != std::string_view::npos) return false;
+        if (StartsWithNoCase(trimmed, "content-type:")) hasContentType_ = true;
+        headerLines_.emplace_back(trimmed);
+        return true;
+    }
+
+    bool AddHeaderBlock(std::string_view block) {
+        while (!block.empty()) {
+            std::size_t end = block.find("\r\n");
+            std::string_view line = block.substr(0, end);
+            if (!Trim(line).empty() && !AddHeaderLine(line)) return false;
+            if (end == std::string_view::npos) break;
+            block.remove_prefix(end + 2);
+        }
+        return true;
+    }
+
+    // Starts the exchange and drives it until the response's headers are in.
+    bool StartWithoutBody() {
+        if (!Start(false, 0)) return false;
+        Drive([this] { return headersDone_; });
+        return Succeeded(headersDone_);
+    }
+
+    // Starts the exchange and drives it until the stack asks for body bytes.
+    bool StartWithBody(std::uint32_t total) {
+        if (!Start(true, total)) return false;
+        Drive([this] { return sendPaused_ || headersDone_; });
+        return Succeeded(sendPaused_ || headersDone_);
+    }
+
+    bool OpenUrl() {
+        follow_ = true;
+        return StartWithoutBody();
+    }
+
+    bool WriteBody(const unsigned char *data, std::size_t size) {
+        if (!started_ || !hasBody_ || ended_ || failed()) return false;
+        if (size > bodyTotal_ - bodyAccepted_) return false;
+        while (size > 0) {
+            std::size_t n = std::min(size, kUploadBlock - stagedEnd_);
+            std::memcpy(staging_.get() + stagedEnd_, data, n);
+            stagedEnd_ += n;
+            bodyAccepted_ += n;
+            data += n;
+            size -= n;
+            if (stagedEnd_ == kUploadBlock && !FlushStaging()) return false;
+        }
+        return true;
+    }
+
+    bool End() {
+        if (!started_ || !hasBody_ || ended_) return false;
+        ended_ = true;
+        // The declared length is a promise to the server; a short body is never finished.
+        if (bodyAccepted_ != bodyTotal_) {
+            Abort();
+            return false;
+        }
+        if (!FlushStaging()) return false;
+        Drive([this] { return headersDone_; });
+        return Succeeded(headersDone_);
+    }
+
+    bool ReadBody(unsigned char *buffer, std::size_t size, std::uint32_t *read) {
+        *read = 0;
+        if (!started_) return false;
+        if (ringUsed_ == 0 && !done_) {
+            Resume(CURLPAUSE_RECV);
+            Drive([this] { return ringUsed_ > 0; });
+        }
+        if (ringUsed_ == 0) return done_ && result_ == CURLE_OK;
+        std::size_t n = std::min(size, ringUsed_);
+        std::size_t first = std::min(n, kReceiveRing - ringStart_);
+        std::memcpy(buffer, ring_.get() + ringStart_, first);
+        std::memcpy(buffer + first, ring_.get(), n - first);
+        ringStart_ = (ringStart_ + n) % kReceiveRing;
+        ringUsed_ -= n;
+        *read = static_cast<std::uint32_t>(n);
+        return true;
+    }
+
+    bool Location(std::string *value) const {
+        if (!headersDone_ || !hasLocation_) return false;
+        *value = location_;
+        return true;
+    }
+
+private:
+    bool failed() const { return done_ && result_ != CURLE_OK; }
+    bool Succeeded(bool reached) const { return reached ? !failed() : (done_ && result_ == CURLE_OK); }
+
+    bool Start(bool hasBody, std::uint32_t total) {
+        if (started_) return false;
+        started_ = true;
+        hasBody_ = hasBody;
+        bodyTotal_ = total;
+        GlobalInitOnce();
+        easy_.reset(curl_easy_init());
+        multi_.reset(curl_multi_init());
+        if (!easy_ || !multi_) return Fail();
+        ring_.reset(new unsigned char[kReceiveRing]);
+        if (hasBody) staging_.reset(new unsigned char[kUploadBlock]);
+
+        CURL *e = easy_.get();
+        curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
+        if (!target_.empty()) curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, follow_ ? "http,https" : "https");
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(e, CURLOPT_USERAGENT, agent_.c_str());
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
+        curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, follow_ ? 1L : 0L);
+        curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
+        // Direct access ignores any proxy the environment names; the
+        // preconfigured access leaves the stack's own proxy handling in place.
+        if (access_ == AccessType::kDirect) curl_easy_setopt(e, CURLOPT_PROXY, "");
+        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+        curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+        curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+
+        std::vector<std::string> lines = {"Accept: */*", "Expect:"};
+        if (verb_ == "GET") {
+            curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+        } else {
+            // Every request that is not a GET declares its length, 0 when it has no body.
+            curl_easy_setopt(e, CURLOPT_POST, 1L);
+            if (verb_ != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, verb_.c_str());
+            if (hasBody) {
+                curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(total));
+                curl_easy_setopt(e, CURLOPT_READFUNCTION, &Transfer::OnUpload);
+                curl_easy_setopt(e, CURLOPT_READDATA, this);
+                curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(kUploadBlock));
+            } else {
+                curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
+                curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+            }
+            // The stack would otherwise invent a form Content-Type of its own.
+            if (!hasContentType_) lines.emplace_back("Content-Type:");
+        }
+        lines.insert(lines.end(), headerLines_.begin(), headerLines_.end());
+        for (const std::string &line : lines) {
+            curl_slist *next = curl_slist_append(headers_.get(), line.c_str());
+            if (!next) return Fail();
+            headers_.release();
+            headers_.reset(next);
+        }
+        curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get());
+        if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return Fail();
+        return true;
+    }
+
+    bool Fail() {
+        done_ = true;
+        result_ = CURLE_FAILED_INIT;
+        return false;
+    }
+
+    void Abort() {
+        if (!done_) {
+            done_ = true;
+            result_ = CURLE_ABORTED_BY_CALLBACK;
+        }
+        if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
+        multi_.reset();
+    }
+
+    // Hands the staged block to the connection and waits until the stack has
+    // sent it and asks for more (or the exchange has ended early).
+    bool FlushStaging() {
+        if (stagedStart_ == stagedEnd_) {
+            stagedStart_ = stagedEnd_ = 0;
+            return !failed();
+        }
+        Resume(CURLPAUSE_SEND);
+        Drive([this] { return stagedStart_ == stagedEnd_ && (sendPaused_ || bodyHanded_ == bodyTotal_); });
+        if (stagedStart_ != stagedEnd_ || failed()) return false;
+        stagedStart_ = stagedEnd_ = 0;
+        return true;
+    }
+
+    void Resume(int direction) {
+        if (done_ || !easy_) return;
+        if (direction == CURLPAUSE_SEND && !sendPaused_) return;
+        if (direction == CURLPAUSE_RECV && !recvPaused_) return;
+        if (direction == CURLPAUSE_SEND) sendPaused_ = false;
+        if (direction == CURLPAUSE_RECV) recvPaused_ = false;
+        curl_easy_pause(easy_.get(), (recvPaused_ ? CURLPAUSE_RECV : 0) | (sendPaused_ ? CURLPAUSE_SEND : 0));
+    }
+
+    template <typename Predicate>
+    void Drive(Predicate reached) {
+        while (!done_ && !reached()) {
+            int running = 0;
+            if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+                Fail();
+                break;
+            }
+            int queued = 0;
+            while (CURLMsg *msg = curl_multi_info_read(multi_.get(), &queued)) {
+                if (msg->msg == CURLMSG_DONE) {
+                    done_ = true;
+                    result_ = msg->data.result;
+                }
+            }
+            if (done_ || reached()) break;
+            curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
+        }
+    }
+
+    static std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *self) {
+        auto *t = static_cast<Transfer *>(self);
+        std::string_view line(data, size * count);
+        if (StartsWithNoCase(line, "HTTP/")) {
+            // A new response (after a 1xx or a followed redirect) starts afresh.
+            t->status_ = 0;
+            t->hasLocation_ = false;
+            t->location_.clear();
+            std::size_t space = line.find(' ');
+            if (space != std::string_view::npos) t->status_ = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
+        } else if (StartsWithNoCase(line, "location:")) {
+            t->location_ = std::string(Trim(line.substr(9)));
+            t->hasLocation_ = true;
+        } else if (Trim(line).empty()) {
+            const bool interim = t->status_ < 200;
+            const bool followed = t->follow_ && t->hasLocation_ &&
+                                  (t->status_ == 301 || t->status_ == 302 || t->status_ == 303 ||
+                                   t->status_ == 307 || t->status_ == 308);
+            if (!interim && !followed) t->headersDone_ = true;
+        }
+        return size * count;
+    }
+
+    static std::size_t OnBody(char *data, std::size_t size, std::size_t count, void *self) {
+        auto *t = static_cast<Transfer *>(self);
+        const std::size_t n = size * count;
+        t->headersDone_ = true;
+        if (n > kReceiveRing - t->ringUsed_) {
+            t->recvPaused_ = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;
+        std::size_t first = std::min(n, kReceiveRing - tail);
+        std::memcpy(t->ring_.get() + tail, data, first);
+        std::memcpy(t->ring_.get(), data + first, n - first);
+        t->ringUsed_ += n;
+        return n;
+    }
+
+    static std::size_t OnUpload(char *buffer, std::size_t size, std::size_t count, void *self) {
+        auto *t = static_cast<Transfer *>(self);
+        const std::size_t available = t->stagedEnd_ - t->stagedStart_;
+        if (available == 0) {
+            t->sendPaused_ = true;
+            return CURL_READFUNC_PAUSE;
+        }
+        const std::size_t n = std::min(size * count, available);
+        std::memcpy(buffer, t->staging_.get() + t->stagedStart_, n);
+        t->stagedStart_ += n;
+        t->bodyHanded_ += n;
+        return n;
+    }
+
+    CurlTimeouts timeouts_;
+    std::string agent_;
+    AccessType access_;
+    std::string url_, target_, verb_;
+    std::vector<std::string> headerLines_;
+    bool hasContentType_ = false;
+    bool follow_ = false;
+
+    std::unique_ptr<CURLM, CurlMultiDeleter> multi_;
+    std::unique_ptr<CURL, CurlEasyDeleter> easy_;
+    std::unique_ptr<curl_slist, SlistDeleter> headers_;
+    bool started_ = false, done_ = false, ended_ = false;
+    CURLcode result_ = CURLE_OK;
+
+    int status_ = 0;
+    bool headersDone_ = false;
+    bool hasLocation_ = false;
+    std::string location_;
+
+    bool hasBody_ = false;
+    std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;
+    std::unique_ptr<unsigned char[]> staging_;
+    std::size_t stagedStart_ = 0, stagedEnd_ = 0;
+    bool sendPaused_ = false;
+
+    std::unique_ptr<unsigned char[]> ring_;
+    std::size_t ringStart_ = 0, ringUsed_ = 0;
+    bool recvPaused_ = false;
+};
+
+template <typename T>
+T *As(InternetHandle handle) {
+    return dynamic_cast<T *>(handle);
+}
+
+}  // namespace
+
+InternetHandle CurlInternet::Open(WStringView agent, AccessType access) {
+    auto *root = new Root;
+    root->agent = NarrowText(agent);
+    root->access = access;
+    return root;
+}
+
+InternetHandle CurlInternet::Connect(InternetHandle root, WStringView host, std::uint16_t port) {
+    Root *parent = As<Root>(root);
+    if (!parent || host.empty()) return nullptr;
+    auto *connection = new Connection;
+    connection->agent = parent->agent;
+    connection->access = parent->access;
+    connection->host = NarrowText(host);
+    connection->port = port;
+    return connection;
+}
+
+InternetHandle CurlInternet::OpenRequest(InternetHandle connection, WStringView verb, WStringView target,
+                                         WStringView /*version: always HTTP/1.1*/, std::uint32_t flags) {
+    Connection *parent = As<Connection>(connection);
+    if (!parent || verb.empty()) return nullptr;
+    std::string scheme = (flags & kFlagSecure) ? "https://" : "http://";
+    std::string target8 = EscapeRequestTarget(target.empty() ? WidenAscii("/") : WString(target));
+    if (target8.front() != '/') target8.insert(target8.begin(), '/');
+    auto *transfer = new Transfer(timeouts_, parent->agent, parent->access);
+    transfer->SetRequest(scheme + parent->host + ":" + std::to_string(parent->port) + "/", std::move(target8),
+                         NarrowText(verb));
+    return transfer;
+}
+
+bool CurlInternet::AddHeader(InternetHandle request, WStringView line) {
+    Transfer *t = As<Transfer>(request);
+    return t && t->AddHeaderLine(NarrowText(line));
+}
+
+bool CurlInternet::Send(InternetHandle request, WStringView headers) {
+    Transfer *t = As<Transfer>(request);
+    return t && t->AddHeaderBlock(NarrowText(headers)) && t->StartWithoutBody();
+}
+
+bool CurlInternet::SendWithBody(InternetHandle request, std::uint32_t bodyLength) {
+    Transfer *t = As<Transfer>(request);
+    return t && t->StartWithBody(bodyLength);
+}
+
+bool CurlInternet::Write(InternetHandle request, const void *data, std::uint32_t size) {
+    Transfer *t = As<Transfer>(request);
+    return t && (size == 0 || data) && t->WriteBody(static_cast<const unsigned char *>(data), size);
+}
+
+bool CurlInternet::EndRequest(InternetHandle request) {
+    Transfer *t = As<Transfer>(request);
+    return t && t->End();
+}
+
+bool CurlInternet::Read(InternetHandle handle, void *buffer, std::uint32_t size, std::uint32_t *read) {
+    Transfer *t = As<Transfer>(handle);
+    if (read) *read = 0;
+    return t && buffer && read && t->ReadBody(static_cast<unsigned char *>(buffer), size, read);
+}
+
+bool CurlInternet::QueryLocation(InternetHandle request, WChar *buffer, std::uint32_t *sizeBytes) {
+    Transfer *t = As<Transfer>(request);
+    std::string value;
+    if (!t || !buffer || !sizeBytes || !t->Location(&value)) return false;
+    // Header bytes widen one to one, as the platform does for its code page's ASCII range.
+    const std::size_t units = value.size();
+    if ((units + 1) * sizeof(WChar) > *sizeBytes) return false;
+    for (std::size_t i = 0; i < units; ++i) buffer[i] = static_cast<WChar>(static_cast<unsigned char>(value[i]));
+    buffer[units] = 0;
+    *sizeBytes = static_cast<std::uint32_t>(units * sizeof(WChar));
+    return true;
+}
+
+InternetHandle CurlInternet::OpenUrl(InternetHandle root, WStringView url, std::uint32_t /*flags*/) {
+    Root *parent = As<Root>(root);
+    if (!parent || url.empty()) return nullptr;
+    auto transfer = std::make_unique<Transfer>(timeouts_, parent->agent, parent->access);
+    transfer->SetRequest(EscapeRequestTarget(url), std::string(), "GET");
+    if (!transfer->OpenUrl()) return nullptr;
+    return transfer.release();
+}
+
+bool CurlInternet::Close(InternetHandle handle) {
+    if (!handle) return false;
+    delete handle;
+    return true;
+}
+
+}  // namespace vfb

@@ -1,0 +1,132 @@
+#include "transport/posix_files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "text/text.h"
+
+namespace vfb {
+
+namespace {
+
+// Large enough that 512-byte chunks do not cost a system call each.
+constexpr std::size_t kWriteBuffer = 64 * 1024;
+
+class PosixFile final : public File {
+public:
+    explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override {
+        Flush();
+        ::close(fd_);
+    }
+    PosixFile(const PosixFile &) = delete;
+    PosixFile &operator=(const PosixFile &) = delete;
+
+    bool Write(const void *data, std::uint32_t size) override {
+        const auto *bytes = static_cast<const unsigned char *>(data);
+        if (pending_ + size > kWriteBuffer) {
+            if (!Flush()) return false;
+            if (size >= kWriteBuffer) return WriteAll(bytes, size);
+        }
+        if (!buffer_) buffer_.reset(new unsigned char[kWriteBuffer]);
+        std::memcpy(buffer_.get() + pending_, bytes, size);
+        pending_ += size;
+        return true;
+    }
+
+    bool Read(void *buffer, std::uint32_t size, std::uint32_t *read) override {
+        *read = 0;
+        for (;;) {
+            ssize_t n = ::read(fd_, buffer, size);
+            if (n >= 0) {
+                *read = static_cast<std::uint32_t>(n);
+                return true;
+            }
+            if (errno != EINTR) return false;
+        }
+    }
+
+    bool Size32(std::uint32_t *size) override {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0 || st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > UINT32_MAX)
+            return false;
+        *size = static_cast<std::uint32_t>(st.st_size);
+        return true;
+    }
+
+private:
+    bool Flush() {
+        bool ok = WriteAll(buffer_.get(), pending_);
+        pending_ = 0;
+        return ok;
+    }
+
+    bool WriteAll(const unsigned char *bytes, std::size_t size) {
+        while (size > 0) {
+            ssize_t n = ::write(fd_, bytes, size);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    int fd_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t pending_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<File> PosixFileSystem::Open(const WChar *path, FileMode mode) {
+    const std::string name = NarrowText(path);
+    // An embedded NUL would silently name another file.
+    if (name.empty() || name.find('\0') != std::string::npos) return nullptr;
+    // Non-blocking so that a FIFO cannot stall the open; it is refused below.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int lock = LOCK_EX;
+    switch (mode) {
+        case FileMode::kCreateExclusive:
+            flags |= O_WRONLY | O_CREAT;
+            break;
+        case FileMode::kCreateShared:
+            flags |= O_RDWR | O_CREAT;
+            lock = LOCK_SH;
+            break;
+        case FileMode::kOpenForReading:
+            flags |= O_RDONLY;
+            lock = LOCK_SH;
+            break;
+    }
+    int fd = ::open(name.c_str(), flags, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, lock | LOCK_NB) != 0 ||
+        (mode != FileMode::kOpenForReading && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+}
+
+LocalTime SystemClock::Now() {
+    struct timeval tv;
+    ::gettimeofday(&tv, nullptr);
+    struct tm local;
+    time_t seconds = tv.tv_sec;
+    ::localtime_r(&seconds, &local);
+    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_wday, local.tm_mday, local.tm_hour,
+                     local.tm_min,         local.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+}
+
+}  // namespace vfb

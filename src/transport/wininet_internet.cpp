@@ -1,0 +1,175 @@
+// vfb::Internet over WinINet's wide calls, which Windows CE's WinINet also
+// provides. Each method is one WinINet call (two for a body write that the
+// stack accepts in parts); the values the callers pass go through unchanged
+// except where noted.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "transport/internet.h"
+
+namespace vfb {
+
+std::unique_ptr<Internet> MakeWinInetInternet();
+
+namespace {
+
+// Requests opened on a connection never follow a redirect: the sign-in
+// dialog's answer is read from the redirect's own Location, and the libcurl
+// build behaves the same. The URL fetch keeps WinINet's default and follows.
+constexpr DWORD kNoAutoRedirect = INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+// HttpSendRequestExW and HttpEndRequestW receive the flag words the library
+// has always passed (HSR_CHUNKED | HSR_INITIATE, and HSR_INITIATE). WinINet
+// documents both parameters as reserved; desktop WinINet and Wine ignore
+// them, and the body still goes out with the Content-Length of dwBufferTotal.
+constexpr DWORD kSendExFlags = 0x28;
+constexpr DWORD kEndRequestFlags = 0x08;
+
+// dwStructSize must be what the running WinINet expects for its own pointer
+// width: 40 on 32-bit targets (Windows CE on ARM, x86), 56 on x86_64. sizeof
+// gives exactly that on every target, where a literal 40 would describe a
+// structure the 64-bit stack does not have.
+static_assert(sizeof(void *) != 4 || sizeof(INTERNET_BUFFERSW) == 40,
+              "32-bit INTERNET_BUFFERSW must be 40 bytes");
+
+// Values must match the interface's, since callers pass them through.
+static_assert(kFlagReload == INTERNET_FLAG_RELOAD, "reload flag");
+static_assert(kFlagSecure == INTERNET_FLAG_SECURE, "secure flag");
+static_assert(static_cast<DWORD>(AccessType::kDirect) == INTERNET_OPEN_TYPE_DIRECT, "direct access");
+static_assert(static_cast<DWORD>(AccessType::kPreconfigured) == 4, "preconfigured, no auto-proxy");
+static_assert(sizeof(WChar) == sizeof(WCHAR), "wide units are WCHAR");
+
+inline HINTERNET Native(InternetHandle handle) { return reinterpret_cast<HINTERNET>(handle); }
+inline InternetHandle Wrap(HINTERNET handle) { return reinterpret_cast<InternetHandle>(handle); }
+
+// WinINet reads null-terminated strings; views need not be terminated.
+inline WString Terminated(WStringView text) { return WString(text); }
+
+// The target as every build puts it on the wire: WinINet would otherwise
+// rewrite backslashes and dot segments itself, and the libcurl build would not.
+inline WString EscapedTarget(WStringView target) { return WidenAscii(EscapeRequestTarget(target)); }
+
+class WinInetInternet final : public Internet {
+public:
+    InternetHandle Open(WStringView agent, AccessType access) override {
+        const WString agentText = Terminated(agent);
+        return Wrap(InternetOpenW(agentText.c_str(), static_cast<DWORD>(access), nullptr, nullptr, 0));
+    }
+
+    InternetHandle Connect(InternetHandle root, WStringView host, std::uint16_t port) override {
+        if (!root) return nullptr;
+        const WString hostText = Terminated(host);
+        return Wrap(InternetConnectW(Native(root), hostText.c_str(), port, nullptr, nullptr,
+                                     INTERNET_SERVICE_HTTP, 0, 0));
+    }
+
+    InternetHandle OpenRequest(InternetHandle connection, WStringView verb, WStringView target,
+                               WStringView version, std::uint32_t flags) override {
+        if (!connection) return nullptr;
+        const WString verbText = Terminated(verb);
+        const WString targetText = EscapedTarget(target);
+        const WString versionText = Terminated(version);
+        static const WCHAR kAnyType[] = L"*/*";
+        LPCWSTR acceptTypes[] = {kAnyType, nullptr};
+        return Wrap(HttpOpenRequestW(Native(connection), verbText.c_str(), targetText.c_str(),
+                                     versionText.empty() ? nullptr : versionText.c_str(), nullptr,
+                                     acceptTypes, flags | kNoAutoRedirect, 0));
+    }
+
+    bool AddHeader(InternetHandle request, WStringView line) override {
+        if (!request) return false;
+        const WString lineText = Terminated(line);
+        return HttpAddRequestHeadersW(Native(request), lineText.c_str(), static_cast<DWORD>(-1),
+                                      HTTP_ADDREQ_FLAG_ADD) != FALSE;
+    }
+
+    bool Send(InternetHandle request, WStringView headers) override {
+        if (!request) return false;
+        const WString headerText = Terminated(headers);
+        return HttpSendRequestW(Native(request), headerText.empty() ? nullptr : headerText.c_str(),
+                                static_cast<DWORD>(headerText.size()), nullptr, 0) != FALSE;
+    }
+
+    bool SendWithBody(InternetHandle request, std::uint32_t bodyLength) override {
+        if (!request) return false;
+        INTERNET_BUFFERSW buffers;
+        std::memset(&buffers, 0, sizeof buffers);
+        buffers.dwStructSize = sizeof buffers;
+        buffers.dwBufferTotal = bodyLength;
+        return HttpSendRequestExW(Native(request), &buffers, nullptr, kSendExFlags, 0) != FALSE;
+    }
+
+    bool Write(InternetHandle request, const void *data, std::uint32_t size) override {
+        if (!request || (!data && size != 0)) return false;
+        const unsigned char *bytes = static_cast<const unsigned char *>(data);
+        // The stack may take a write in parts; the interface promises all of it.
+        while (size > 0) {
+            DWORD written = 0;
+            if (!InternetWriteFile(Native(request), bytes, size, &written) || written == 0 || written > size)
+                return false;
+            bytes += written;
+            size -= written;
+        }
+        return true;
+    }
+
+    bool EndRequest(InternetHandle request) override {
+        if (!request) return false;
+        return HttpEndRequestW(Native(request), nullptr, kEndRequestFlags, 0) != FALSE;
+    }
+
+    bool Read(InternetHandle handle, void *buffer, std::uint32_t size, std::uint32_t *read) override {
+        if (read) *read = 0;
+        if (!handle || !read || (!buffer && size != 0)) return false;
+        DWORD count = 0;
+        const BOOL ok = InternetReadFile(Native(handle), buffer, size, &count);
+        *read = count;
+        return ok != FALSE;
+    }
+
+    bool QueryLocation(InternetHandle request, WChar *buffer, std::uint32_t *sizeBytes) override {
+        if (!request || !buffer || !sizeBytes) return false;
+        // WinINet may write into the buffer before it finds the value does
+        // not fit; a private copy keeps the caller's buffer untouched on
+        // every failure, as the interface promises.
+        const std::uint32_t capacity = *sizeBytes;
+        const std::size_t units = capacity / sizeof(WChar);
+        if (units == 0) return false;
+        std::unique_ptr<WChar[]> scratch(new (std::nothrow) WChar[units]);
+        if (!scratch) return false;
+        DWORD length = capacity;
+        if (!HttpQueryInfoW(Native(request), HTTP_QUERY_LOCATION, scratch.get(), &length, nullptr))
+            return false;
+        // On success the length excludes the terminator WinINet wrote after the value.
+        const std::size_t valueUnits = length / sizeof(WChar);
+        if (valueUnits >= units) return false;
+        scratch[valueUnits] = 0;
+        std::memcpy(buffer, scratch.get(), (valueUnits + 1) * sizeof(WChar));
+        *sizeBytes = static_cast<std::uint32_t>(valueUnits * sizeof(WChar));
+        return true;
+    }
+
+    InternetHandle OpenUrl(InternetHandle root, WStringView url, std::uint32_t flags) override {
+        if (!root) return nullptr;
+        const WString urlText = EscapedTarget(url);
+        return Wrap(InternetOpenUrlW(Native(root), urlText.c_str(), nullptr, 0, flags, 0));
+    }
+
+    bool Close(InternetHandle handle) override {
+        if (!handle) return false;
+        return InternetCloseHandle(Native(handle)) != FALSE;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Internet> MakeWinInetInternet() { return std::make_unique<WinInetInternet>(); }
+
+}  // namespace vfb
