@@ -144,7 +144,7 @@ public:
         if (units == 0) return false;
         std::unique_ptr<WChar[]> scratch(new (std::nothrow) WChar[units]);
         if (!scratch) return false;
-        DWORD length = capacity;
+        DWORD length = static_cast<DWORD>(units * sizeof(WChar));
         if (!HttpQueryInfoW(Native(request), HTTP_QUERY_LOCATION, scratch.get(), &length, nullptr))
             return false;
         // On success the length excludes the terminator WinINet wrote after the value.
