@@ -99,14 +99,16 @@ VANTRELFB_API int FaceBookNotesDelete(const WChar *accessToken, const WChar *not
 VANTRELFB_API int FaceBookPictureUpload(const WChar *mediaPath, const WChar *targetId, const WChar *message,
                                         const WChar *accessToken, const WChar *outputPath) {
     return WithPlatform([&](const vfb::Platform &p) {
-        return vfb::UploadMedia(p, vfb::MediaKind::kPhoto, mediaPath, targetId, message, accessToken, outputPath);
+        return vfb::UploadMedia(p, vfb::MediaKind::kPhoto, mediaPath, targetId, message, accessToken,
+                                outputPath);
     });
 }
 
 VANTRELFB_API int FaceBookVideoUpload(const WChar *mediaPath, const WChar *targetId, const WChar *title,
                                       const WChar *accessToken, const WChar *outputPath) {
     return WithPlatform([&](const vfb::Platform &p) {
-        return vfb::UploadMedia(p, vfb::MediaKind::kVideo, mediaPath, targetId, title, accessToken, outputPath);
+        return vfb::UploadMedia(p, vfb::MediaKind::kVideo, mediaPath, targetId, title, accessToken,
+                                outputPath);
     });
 }
 

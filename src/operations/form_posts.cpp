@@ -41,9 +41,8 @@ int PostForm(const Platform &platform, FormPost which, const WChar *text, const 
         if (!encoded) return VFB_ERR_OPEN;
         prepared = std::move(*encoded);
     }
-    const std::optional<WString> path =
-        FormatTemplate(WidenAscii(row.pathTemplate), {ViewOf(targetId), ViewOf(accessToken), prepared},
-                       kMaxPathUnits);
+    const std::optional<WString> path = FormatTemplate(
+        WidenAscii(row.pathTemplate), {ViewOf(targetId), ViewOf(accessToken), prepared}, kMaxPathUnits);
     if (!path) return VFB_ERR_OPEN;
 
     Internet &internet = platform.internet;
@@ -52,8 +51,8 @@ int PostForm(const Platform &platform, FormPost which, const WChar *text, const 
     ScopedInternetHandle connection(internet,
                                     internet.Connect(root.get(), WidenAscii(kGraphHost), kHttpsPort));
     if (!connection) return VFB_ERR_CONNECT;
-    ScopedInternetHandle request(
-        internet, internet.OpenRequest(connection.get(), WidenAscii(row.verb), *path, WStringView(), kRequestFlags));
+    ScopedInternetHandle request(internet, internet.OpenRequest(connection.get(), WidenAscii(row.verb), *path,
+                                                                WStringView(), kRequestFlags));
     if (!request) return VFB_ERR_OPEN;
     if (!internet.Send(request.get(), WidenAscii(row.contentType))) return VFB_ERR_SEND;
 

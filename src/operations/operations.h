@@ -37,9 +37,8 @@ int RunNoteOperation(const Platform &platform, NoteOperation which, const NoteAr
 WString FormatBoundary(const LocalTime &time);
 
 enum class MediaKind { kPhoto, kVideo };
-int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath,
-                const WChar *targetId, const WChar *text, const WChar *accessToken,
-                const WChar *outputPath);
+int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath, const WChar *targetId,
+                const WChar *text, const WChar *accessToken, const WChar *outputPath);
 
 // The Location of the sign-in dialog's answer (at most 999 units) or empty.
 WString RequestSignIn(const Platform &platform, const WChar *bodyPath);

@@ -25,9 +25,11 @@ WString RequestSignIn(const Platform &platform, const WChar *bodyPath) {
     // No step is checked: a failure makes every later step fail in turn, and
     // the body file is still created (empty) so the caller sees this attempt.
     ScopedInternetHandle root(internet, internet.Open(WidenAscii("FaceBook"), AccessType::kDirect));
-    ScopedInternetHandle connection(internet, internet.Connect(root.get(), WidenAscii(kDialogHost), kHttpsPort));
-    ScopedInternetHandle request(internet, internet.OpenRequest(connection.get(), WidenAscii("POST"), SignInPath(),
-                                                                WidenAscii("HTTP/1.1"), kRequestFlags));
+    ScopedInternetHandle connection(internet,
+                                    internet.Connect(root.get(), WidenAscii(kDialogHost), kHttpsPort));
+    ScopedInternetHandle request(internet,
+                                 internet.OpenRequest(connection.get(), WidenAscii("POST"), SignInPath(),
+                                                      WidenAscii("HTTP/1.1"), kRequestFlags));
     internet.Send(request.get(), WStringView());
     CaptureExclusiveStream(internet, platform.files, request.get(), bodyPath);
 

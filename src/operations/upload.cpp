@@ -38,8 +38,8 @@ constexpr std::uint32_t kFileChunk = 1024;
 
 WString FormatBoundary(const LocalTime &t) {
     char text[64];
-    std::snprintf(text, sizeof text, "--%04d%02d%02d%02d%02d%02d%02d%03d", t.year, t.month, t.dayOfWeek, t.day,
-                  t.hour, t.minute, t.second, t.millisecond);
+    std::snprintf(text, sizeof text, "--%04d%02d%02d%02d%02d%02d%02d%03d", t.year, t.month, t.dayOfWeek,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
     return WidenAscii(text);
 }
 
@@ -61,8 +61,8 @@ int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath
     const std::string closing = NarrowText(
         kind == MediaKind::kPhoto
             ? *FormatTemplate(WidenAscii(row.closingTemplate), {boundary, ViewOf(text), boundary}, SIZE_MAX)
-            : *FormatTemplate(WidenAscii(row.closingTemplate), {boundary, token, boundary, ViewOf(text), boundary},
-                              SIZE_MAX));
+            : *FormatTemplate(WidenAscii(row.closingTemplate),
+                              {boundary, token, boundary, ViewOf(text), boundary}, SIZE_MAX));
     // Too long for the request's fields: refused before anything is sent rather than cut.
     if (!path || closing.size() > kMaxPartBytes) return VFB_ERR_START;
     const std::uint64_t total = std::uint64_t{opening.size()} + mediaSize + closing.size();
@@ -71,10 +71,11 @@ int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath
     Internet &internet = platform.internet;
     ScopedInternetHandle root(internet, internet.Open(WidenAscii("FaceBook"), AccessType::kDirect));
     if (!root) return VFB_ERR_OPEN;
-    ScopedInternetHandle connection(internet, internet.Connect(root.get(), WidenAscii(*row.host), kHttpsPort));
+    ScopedInternetHandle connection(internet,
+                                    internet.Connect(root.get(), WidenAscii(*row.host), kHttpsPort));
     if (!connection) return VFB_ERR_CONNECT;
-    ScopedInternetHandle request(
-        internet, internet.OpenRequest(connection.get(), WidenAscii("POST"), *path, WStringView(), kRequestFlags));
+    ScopedInternetHandle request(internet, internet.OpenRequest(connection.get(), WidenAscii("POST"), *path,
+                                                                WStringView(), kRequestFlags));
     if (!request) return VFB_ERR_START;
 
     internet.AddHeader(request.get(),

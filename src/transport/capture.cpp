@@ -19,7 +19,8 @@ BufferedOutcome ReadBuffered(Internet &internet, InternetHandle request, Respons
 }
 
 void StoreBuffered(FileSystem &files, const WChar *outputPath, const ResponseBuffer &buffer) {
-    if (auto file = files.Open(outputPath, FileMode::kCreateExclusive)) file->Write(buffer.bytes, buffer.total);
+    if (auto file = files.Open(outputPath, FileMode::kCreateExclusive))
+        file->Write(buffer.bytes, buffer.total);
 }
 
 void CaptureSharedStream(Internet &internet, FileSystem &files, InternetHandle handle,

@@ -3,13 +3,13 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
-#include <cctype>
-#include <cstdlib>
 
 #include "text/text.h"
 
@@ -38,14 +38,16 @@ void GlobalInitOnce() {
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
             return false;
     return true;
 }
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
+    while (!text.empty() &&
+           (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
         text.remove_suffix(1);
     return text;
 }
@@ -318,7 +320,8 @@ private:
             t->hasLocation_ = false;
             t->location_.clear();
             std::size_t space = line.find(' ');
-            if (space != std::string_view::npos) t->status_ = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
+            if (space != std::string_view::npos)
+                t->status_ = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
         } else if (StartsWithNoCase(line, "location:")) {
             t->location_ = std::string(Trim(line.substr(9)));
             t->hasLocation_ = true;
@@ -468,7 +471,8 @@ bool CurlInternet::QueryLocation(InternetHandle request, WChar *buffer, std::uin
     // Header bytes widen one to one, as the platform does for its code page's ASCII range.
     const std::size_t units = value.size();
     if ((units + 1) * sizeof(WChar) > *sizeBytes) return false;
-    for (std::size_t i = 0; i < units; ++i) buffer[i] = static_cast<WChar>(static_cast<unsigned char>(value[i]));
+    for (std::size_t i = 0; i < units; ++i)
+        buffer[i] = static_cast<WChar>(static_cast<unsigned char>(value[i]));
     buffer[units] = 0;
     *sizeBytes = static_cast<std::uint32_t>(units * sizeof(WChar));
     return true;

@@ -36,9 +36,8 @@ public:
     virtual InternetHandle Connect(InternetHandle root, WStringView host, std::uint16_t port) = 0;
     // `version` empty means the stack's default; the target is escaped by the
     // implementation with EscapeRequestTarget before it reaches the wire.
-    virtual InternetHandle OpenRequest(InternetHandle connection, WStringView verb,
-                                       WStringView target, WStringView version,
-                                       std::uint32_t flags) = 0;
+    virtual InternetHandle OpenRequest(InternetHandle connection, WStringView verb, WStringView target,
+                                       WStringView version, std::uint32_t flags) = 0;
     // One header line ending in CR LF, added to the request.
     virtual bool AddHeader(InternetHandle request, WStringView line) = 0;
     // Sends the request with `headers` (CR LF terminated lines, may be empty)
@@ -51,8 +50,7 @@ public:
     // Finishes the body; returns once the response's headers have arrived.
     virtual bool EndRequest(InternetHandle request) = 0;
     // Reads up to `size` body bytes; `*read` is 0 at the end of the body.
-    virtual bool Read(InternetHandle handle, void *buffer, std::uint32_t size,
-                      std::uint32_t *read) = 0;
+    virtual bool Read(InternetHandle handle, void *buffer, std::uint32_t size, std::uint32_t *read) = 0;
     // The response's Location value into `buffer` of `*sizeBytes` bytes;
     // false, with the buffer untouched, when absent or too large.
     virtual bool QueryLocation(InternetHandle request, WChar *buffer, std::uint32_t *sizeBytes) = 0;

@@ -125,8 +125,9 @@ LocalTime SystemClock::Now() {
     struct tm local;
     time_t seconds = tv.tv_sec;
     ::localtime_r(&seconds, &local);
-    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_wday, local.tm_mday, local.tm_hour,
-                     local.tm_min,         local.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+    return LocalTime{
+        local.tm_year + 1900, local.tm_mon + 1, local.tm_wday, local.tm_mday,
+        local.tm_hour,        local.tm_min,     local.tm_sec,  static_cast<int>(tv.tv_usec / 1000)};
 }
 
 }  // namespace vfb
