@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building and testing need from Debian's packages; does
+# nothing when everything is already there.
+set -euo pipefail
+
+packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev openssl python3
+          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
+          ca-certificates)
+if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
+if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
