@@ -27,7 +27,9 @@ typedef char16_t VFB_WCHAR;
 #endif
 
 #if defined(_WIN32)
-#if defined(VANTRELFB_BUILDING)
+#if defined(VANTRELFB_BUILDING) && defined(__GNUC__)
+#define VANTRELFB_API /* VantrelFB.def lists the exports and their ordinals */
+#elif defined(VANTRELFB_BUILDING)
 #define VANTRELFB_API __declspec(dllexport)
 #else
 #define VANTRELFB_API __declspec(dllimport)

