@@ -40,19 +40,23 @@ public:
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(listener_, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
         listen(listener_, 4);
+        timeval patience{10, 0};  // a client that never comes must not hang the suite
+        setsockopt(listener_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         socklen_t len = sizeof addr;
         getsockname(listener_, reinterpret_cast<sockaddr *>(&addr), &len);
         port = ntohs(addr.sin_port);
         thread_ = std::thread([this] { Serve(); });
     }
-    ~LoopbackServer() { Join(); }
-
-    // After this, `received` is safe to read.
-    void Join() {
-        if (!thread_.joinable()) return;
+    ~LoopbackServer() {
         shutdown(listener_, SHUT_RDWR);
-        thread_.join();
+        Join();
         close(listener_);
+    }
+
+    // Waits until every answer was served (or a client never came); after
+    // this, `received` is safe to read.
+    void Join() {
+        if (thread_.joinable()) thread_.join();
     }
 
     std::uint16_t port = 0;
