@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Installs a built tree into a temporary prefix, moves the prefix elsewhere,
+# and builds and runs a C and a C++ application against the moved copy, once
+# through pkg-config and once through find_package(VantrelFB). Nothing is sent
+# over the network.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source_dir="$(cd "$here/../.." && pwd)"
+build= cmake=cmake cc=cc cxx=c++ generator= libdir=lib soversion=1 version= sanitize=
+while [ $# -gt 0 ]; do
+    case $1 in
+        --build-dir) build=$2 ;;
+        --cmake) cmake=$2 ;;
+        --cc) cc=$2 ;;
+        --cxx) cxx=$2 ;;
+        --generator) generator=$2 ;;
+        --libdir) libdir=$2 ;;
+        --soversion) soversion=$2 ;;
+        --version) version=$2 ;;
+        --sanitize) sanitize=$2 ;;
+        *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+    shift 2
+done
+[ -n "$build" ] && [ -n "$version" ] || { echo "run.sh: --build-dir and --version are required" >&2; exit 2; }
+
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+step() { echo "== $*"; }
+# Whether the program (run with the current environment) loads the library
+# from the installed tree rather than from anywhere else.
+loads_installed() {
+    local resolved
+    resolved="$(ldd "$1" | awk -v n="libvantrelfb.so.$soversion" '$1 == n { print $3 }')"
+    [ -n "$resolved" ] && [ "$(readlink -f "$resolved")" = "$(readlink -f "$lib/libvantrelfb.so.$soversion")" ]
+}
+
+san_flags=()
+[ -n "$sanitize" ] && san_flags=("-fsanitize=$sanitize")
+
+step "install into a staging prefix, then move it"
+"$cmake" --install "$build" --prefix "$tmp/staging" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
+mv "$tmp/staging" "$tmp/moved"
+prefix="$tmp/moved"
+lib="$prefix/$libdir"
+
+step "layout"
+real="libvantrelfb.so.$version"
+[ -f "$lib/$real" ] && [ ! -L "$lib/$real" ] || fail "$lib/$real is not a regular file"
+[ "$(readlink "$lib/libvantrelfb.so.$soversion" 2>/dev/null)" = "$real" ] \
+    || fail "libvantrelfb.so.$soversion does not link to $real"
+[ "$(readlink "$lib/libvantrelfb.so" 2>/dev/null)" = "libvantrelfb.so.$soversion" ] \
+    || fail "libvantrelfb.so does not link to libvantrelfb.so.$soversion"
+readelf -d "$lib/$real" | grep -q "(SONAME).*\[libvantrelfb.so.$soversion\]" \
+    || fail "SONAME of $real is not libvantrelfb.so.$soversion"
+cmp -s "$prefix/include/vantrelfb.h" "$source_dir/include/vantrelfb.h" || fail "installed header differs"
+for f in "$lib/pkgconfig/vantrelfb.pc" "$lib/cmake/VantrelFB/VantrelFBConfig.cmake" \
+         "$lib/cmake/VantrelFB/VantrelFBConfigVersion.cmake" "$lib/cmake/VantrelFB/VantrelFBTargets.cmake"; do
+    [ -f "$f" ] || fail "missing $f"
+done
+if grep -rqs -- "$build" "$lib/pkgconfig" "$lib/cmake"; then fail "package files refer to the build tree"; fi
+
+step "the installed tool finds the installed library by itself"
+tool="$prefix/bin/vantrelfb"
+if [ -x "$tool" ]; then
+    env -u LD_LIBRARY_PATH "$tool" --help >/dev/null || fail "installed tool --help failed"
+    (unset LD_LIBRARY_PATH; loads_installed "$tool") || fail "installed tool does not load the installed library"
+    set +e
+    env -u LD_LIBRARY_PATH "$tool" fetch --url https://127.0.0.1:9/ >/dev/null 2>&1
+    status=$?
+    set -e
+    [ "$status" -eq 64 ] || fail "installed tool: usage error exited $status, expected 64"
+    if readelf -d "$tool" | grep -E "R(UN)?PATH" | grep -q -- "$build"; then fail "installed tool keeps the build tree in its RUNPATH"; fi
+else
+    fail "missing $tool"
+fi
+
+step "pkg-config"
+export PKG_CONFIG_PATH="$lib/pkgconfig"
+unset PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR || true
+[ "$(pkg-config --modversion vantrelfb)" = "$version" ] || fail "pkg-config --modversion is not $version"
+pc_libdir="$(pkg-config --variable=libdir vantrelfb)"
+[ "$(cd "$pc_libdir" && pwd -P)" = "$(cd "$lib" && pwd -P)" ] || fail "pkg-config libdir $pc_libdir is not $lib"
+read -r -a cflags <<<"$(pkg-config --cflags vantrelfb)"
+read -r -a libs <<<"$(pkg-config --libs vantrelfb)"
+mkdir "$tmp/pc"
+"$cc" -std=c11 -Wall -Wextra -Werror "${san_flags[@]}" "${cflags[@]}" "$here/consumer/app.c" -o "$tmp/pc/app_c" "${libs[@]}" \
+    || fail "C application does not build with pkg-config"
+"$cxx" -std=c++17 -Wall -Wextra -Werror "${san_flags[@]}" "${cflags[@]}" "$here/consumer/app.cpp" -o "$tmp/pc/app_cpp" "${libs[@]}" -ldl \
+    || fail "C++ application does not build with pkg-config"
+for app in app_c app_cpp; do
+    [ -x "$tmp/pc/$app" ] || continue
+    (export LD_LIBRARY_PATH="$pc_libdir"; loads_installed "$tmp/pc/$app") \
+        || fail "pkg-config $app does not load the installed library"
+    LD_LIBRARY_PATH="$pc_libdir" "$tmp/pc/$app" || fail "pkg-config $app exited $?"
+done
+
+step "find_package"
+gen=()
+[ -n "$generator" ] && gen=(-G "$generator")
+common=("${gen[@]}" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+        -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx"
+        -DCMAKE_C_FLAGS="${san_flags[*]}" -DCMAKE_CXX_FLAGS="${san_flags[*]}")
+if "$cmake" -S "$here/consumer" -B "$tmp/cm" "${common[@]}" >"$tmp/cm.log" 2>&1 \
+    && "$cmake" --build "$tmp/cm" -j 2 >>"$tmp/cm.log" 2>&1; then
+    for app in app_c app_cpp; do
+        (unset LD_LIBRARY_PATH; loads_installed "$tmp/cm/$app") \
+            || fail "find_package $app does not load the installed library"
+        env -u LD_LIBRARY_PATH "$tmp/cm/$app" || fail "find_package $app exited $?"
+    done
+else
+    cat "$tmp/cm.log" >&2
+    fail "the find_package consumer does not build"
+fi
+
+step "find_package refuses other major versions"
+# A new major version means a new SONAME: neither direction is compatible.
+major=${version%%.*}
+for want in "$((major + 1)).0" "$((major - 1)).0"; do
+    if "$cmake" -S "$here/consumer" -B "$tmp/cm-$want" "${common[@]}" -DVFB_WANT_VERSION="$want" >"$tmp/cm-$want.log" 2>&1; then
+        fail "find_package(VantrelFB $want) accepted version $version"
+    fi
+done
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "install: all checks passed"

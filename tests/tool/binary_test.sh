@@ -1,0 +1,43 @@
+#!/bin/sh
+# The built tool, against the real library, on command lines that end before
+# any call: help must succeed, and refused command lines must exit 64.
+set -u
+tool=$1
+failures=0
+
+expect() {
+    want=$1
+    shift
+    "$tool" "$@" >/dev/null 2>&1
+    got=$?
+    if [ "$got" -ne "$want" ]; then
+        echo "FAIL: vantrelfb $* exited $got, expected $want" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+expect 0 --help
+expect 0 --version
+for cmd in fetch status checkin event delete photo video signin; do expect 0 "$cmd" --help; done
+for action in create edit view delete; do expect 0 note "$action" --help; done
+
+expect 64
+expect 64 frobnicate
+expect 64 fetch --url https://127.0.0.1:9/
+expect 64 status --message m --target t --out /dev/null
+expect 64 fetch --url "$(printf 'https://127.0.0.1:9/\377')" --out /dev/null
+
+# The token variable is read, and a broken one is refused before any call.
+VANTRELFB_TOKEN=$(printf '\303')
+export VANTRELFB_TOKEN
+expect 64 note view --owner o --note n --out /dev/null
+unset VANTRELFB_TOKEN
+
+# Usage errors are reported on stderr only.
+out=$("$tool" frobnicate 2>/dev/null)
+[ -z "$out" ] || { echo "FAIL: usage error wrote to stdout" >&2; failures=$((failures + 1)); }
+err=$("$tool" frobnicate 2>&1 >/dev/null)
+case $err in *frobnicate*) ;; *) echo "FAIL: usage error does not name the word: $err" >&2; failures=$((failures + 1)) ;; esac
+
+[ "$failures" -eq 0 ] && echo "all binary checks passed"
+exit "$failures"

@@ -1,0 +1,87 @@
+// Command-line parsing for the vantrelfb tool. Nothing here calls the
+// library, so every decision about a command line can be tested alone.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "utf.h"
+#include "vantrelfb.h"
+
+namespace vfbtool {
+
+enum class Command {
+    kFetch,
+    kStatus,
+    kCheckIn,
+    kEvent,
+    kDelete,
+    kNoteCreate,
+    kNoteEdit,
+    kNoteView,
+    kNoteDelete,
+    kPhoto,
+    kVideo,
+    kSignIn,
+};
+
+// One long option per parameter of the exports.
+enum class Param {
+    kUrl,
+    kMessage,
+    kName,
+    kTitle,
+    kContent,
+    kToken,
+    kTarget,
+    kUid,
+    kNote,
+    kOwner,
+    kObject,
+    kMedia,
+    kOut,
+    kExtra,
+    kExtra2,
+};
+constexpr std::size_t kParamCount = 15;
+
+struct Invocation {
+    Command command = Command::kFetch;
+    // Absent optional values stay empty, so every argument is a valid text.
+    std::array<WString, kParamCount> wide;
+    std::array<std::string, kParamCount> utf8;
+
+    const VFB_WCHAR *Arg(Param p) const { return wide[static_cast<std::size_t>(p)].c_str(); }
+    const std::string &Utf8(Param p) const { return utf8[static_cast<std::size_t>(p)]; }
+};
+
+enum class Outcome { kRun, kHelp, kVersion, kUsageError };
+
+struct ParseResult {
+    Outcome outcome = Outcome::kUsageError;
+    Invocation invocation;    // meaningful for kRun
+    std::string text;         // help or version text, or the usage error
+    std::string help_target;  // what `--help` to suggest after a usage error
+};
+
+// `args` excludes the program name. `env_token` is VANTRELFB_TOKEN (null when
+// unset); it stands in for --token, and an empty one counts as unset.
+ParseResult Parse(const std::vector<std::string> &args, const char *env_token);
+
+// Exit statuses. Result codes 1..9 map to 10+code so that the code can be read
+// off the status; 51 and 222 do not fit that pattern within 1..125 (statuses
+// above 125 mean "not run" or "killed by a signal" to shells).
+constexpr int kExitUsage = 64;          // BSD sysexits EX_USAGE
+constexpr int kExitEmptyLocation = 30;  // signin got an empty Location
+constexpr int kExitUnknownResult = 70;  // EX_SOFTWARE: a code this tool was not built to know
+constexpr int kExitOutputFailed = 74;   // EX_IOERR: standard output could not be written
+int ExitStatusFor(int result_code);
+const std::vector<int> &KnownResultCodes();
+
+const char *ExportName(Command command);
+std::string CommandName(Command command);
+std::string ToolHelp();
+
+}  // namespace vfbtool

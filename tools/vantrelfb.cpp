@@ -1,0 +1,30 @@
+// The vantrelfb command-line tool: one subcommand per export of libvantrelfb.
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "dispatch.h"
+
+int main(int argc, char **argv) {
+    vfbtool::CallTable calls{};
+    calls.token = &FaceBookToken;
+    calls.status = &FaceBookStatus;
+    calls.notes = &FaceBookNotes;
+    calls.check_in = &FaceBookCheckIn;
+    calls.events = &FaceBookEvents;
+    calls.notes_edit = &FaceBookNotesEdit;
+    calls.notes_view = &FaceBookNotesView;
+    calls.notes_delete = &FaceBookNotesDelete;
+    calls.picture_upload = &FaceBookPictureUpload;
+    calls.video_upload = &FaceBookVideoUpload;
+    calls.token_graph = &FaceBookTokenGraph;
+    calls.delete_object = &FaceBookDelete;
+
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const int status = vfbtool::Run(args, std::getenv("VANTRELFB_TOKEN"), calls, std::cout, std::cerr);
+    std::cout.flush();
+    // A Location or help text that never arrived must not look like success.
+    if (!std::cout && status == 0) return vfbtool::kExitOutputFailed;
+    return status;
+}
