@@ -11,7 +11,7 @@ VFB_WINDOWS=1 scripts/bootstrap.sh
 step() { printf '\n=== %s ===\n' "$*"; }
 
 step "Linux build and its suites"
-cmake -S . -B build -G Ninja -DVFB_BUILD_TESTS=ON >/dev/null
+cmake -S . -B build -G Ninja -DVFB_BUILD_TESTS=ON -DVFB_BUILD_TOOLS=ON >/dev/null
 ninja -C build -j"$(nproc)"
 (cd build && ctest --output-on-failure)
 
