@@ -13,6 +13,11 @@ int WithPlatform(Operation &&operation) {
     return operation(real.get());
 }
 
+int RunNote(vfb::NoteOperation which, const vfb::NoteArguments &args, const WChar *outputPath) {
+    return WithPlatform(
+        [&](const vfb::Platform &p) { return vfb::RunNoteOperation(p, which, args, outputPath); });
+}
+
 }  // namespace
 
 extern "C" {
@@ -51,49 +56,26 @@ VANTRELFB_API int FaceBookDelete(const WChar * /*extraText*/, const WChar *acces
 
 VANTRELFB_API int FaceBookNotes(const WChar *title, const WChar *accessToken, const WChar *uid,
                                 const WChar *content, const WChar *outputPath) {
-    vfb::NoteArguments args;
-    args.title = title;
-    args.accessToken = accessToken;
-    args.uid = uid;
-    args.content = content;
-    return WithPlatform([&](const vfb::Platform &p) {
-        return vfb::RunNoteOperation(p, vfb::NoteOperation::kCreate, args, outputPath);
-    });
+    return RunNote(vfb::NoteOperation::kCreate, {title, content, accessToken, uid, nullptr, nullptr},
+                   outputPath);
 }
 
 VANTRELFB_API int FaceBookNotesEdit(const WChar *title, const WChar *accessToken, const WChar *noteId,
                                     const WChar *content, const WChar *uid, const WChar *outputPath) {
-    vfb::NoteArguments args;
-    args.title = title;
-    args.accessToken = accessToken;
-    args.noteId = noteId;
-    args.content = content;
-    args.uid = uid;
-    return WithPlatform([&](const vfb::Platform &p) {
-        return vfb::RunNoteOperation(p, vfb::NoteOperation::kEdit, args, outputPath);
-    });
+    return RunNote(vfb::NoteOperation::kEdit, {title, content, accessToken, uid, noteId, nullptr},
+                   outputPath);
 }
 
 VANTRELFB_API int FaceBookNotesView(const WChar *accessToken, const WChar *ownerId, const WChar *noteId,
                                     const WChar *outputPath) {
-    vfb::NoteArguments args;
-    args.accessToken = accessToken;
-    args.ownerId = ownerId;
-    args.noteId = noteId;
-    return WithPlatform([&](const vfb::Platform &p) {
-        return vfb::RunNoteOperation(p, vfb::NoteOperation::kView, args, outputPath);
-    });
+    return RunNote(vfb::NoteOperation::kView, {nullptr, nullptr, accessToken, nullptr, noteId, ownerId},
+                   outputPath);
 }
 
 VANTRELFB_API int FaceBookNotesDelete(const WChar *accessToken, const WChar *noteId, const WChar *uid,
                                       const WChar *outputPath) {
-    vfb::NoteArguments args;
-    args.accessToken = accessToken;
-    args.noteId = noteId;
-    args.uid = uid;
-    return WithPlatform([&](const vfb::Platform &p) {
-        return vfb::RunNoteOperation(p, vfb::NoteOperation::kDelete, args, outputPath);
-    });
+    return RunNote(vfb::NoteOperation::kDelete, {nullptr, nullptr, accessToken, uid, noteId, nullptr},
+                   outputPath);
 }
 
 VANTRELFB_API int FaceBookPictureUpload(const WChar *mediaPath, const WChar *targetId, const WChar *message,
