@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -18,6 +19,9 @@ namespace {
 
 // Large enough that 512-byte chunks do not cost a system call each.
 constexpr std::size_t kWriteBuffer = 64 * 1024;
+// Uploads read their media in 1 KiB chunks; one system call per chunk cost
+// more than the encryption of the whole body.
+constexpr std::size_t kReadBuffer = 64 * 1024;
 
 class PosixFile final : public File {
 public:
@@ -30,6 +34,9 @@ public:
     PosixFile &operator=(const PosixFile &) = delete;
 
     bool Write(const void *data, std::uint32_t size) override {
+        // Bytes read ahead but not handed out were never consumed: the write
+        // goes where the caller's reads have reached.
+        if (!DropReadAhead()) return false;
         const auto *bytes = static_cast<const unsigned char *>(data);
         if (pending_ + size > kWriteBuffer) {
             if (!Flush()) return false;
@@ -41,16 +48,38 @@ public:
         return true;
     }
 
+    // Fills the caller's buffer whole unless the file ends (or fails) first,
+    // as a single read of a regular file does.
     bool Read(void *buffer, std::uint32_t size, std::uint32_t *read) override {
         *read = 0;
-        for (;;) {
-            ssize_t n = ::read(fd_, buffer, size);
-            if (n >= 0) {
-                *read = static_cast<std::uint32_t>(n);
-                return true;
+        if (pending_ > 0 && !Flush()) return false;
+        auto *out = static_cast<unsigned char *>(buffer);
+        std::size_t done = 0;
+        while (done < size) {
+            if (readStart_ == readEnd_) {
+                const std::size_t want = size - done;
+                // Large reads need no staging; small ones refill the buffer.
+                if (want >= kReadBuffer) {
+                    ssize_t n = ReadSome(out + done, want);
+                    if (n < 0) return Partial(done, read);
+                    if (n == 0) break;
+                    done += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (!readBuffer_) readBuffer_.reset(new unsigned char[kReadBuffer]);
+                ssize_t n = ReadSome(readBuffer_.get(), kReadBuffer);
+                if (n < 0) return Partial(done, read);
+                if (n == 0) break;
+                readStart_ = 0;
+                readEnd_ = static_cast<std::size_t>(n);
             }
-            if (errno != EINTR) return false;
+            const std::size_t n = std::min<std::size_t>(size - done, readEnd_ - readStart_);
+            std::memcpy(out + done, readBuffer_.get() + readStart_, n);
+            readStart_ += n;
+            done += n;
         }
+        *read = static_cast<std::uint32_t>(done);
+        return true;
     }
 
     bool Size32(std::uint32_t *size) override {
@@ -62,6 +91,27 @@ public:
     }
 
 private:
+    // A failure after some bytes were read returns those bytes; the next
+    // call meets the failure again and reports it.
+    static bool Partial(std::size_t done, std::uint32_t *read) {
+        *read = static_cast<std::uint32_t>(done);
+        return done > 0;
+    }
+
+    ssize_t ReadSome(unsigned char *into, std::size_t size) {
+        for (;;) {
+            ssize_t n = ::read(fd_, into, size);
+            if (n >= 0 || errno != EINTR) return n;
+        }
+    }
+
+    bool DropReadAhead() {
+        if (readStart_ == readEnd_) return true;
+        const off_t unread = static_cast<off_t>(readEnd_ - readStart_);
+        readStart_ = readEnd_ = 0;
+        return ::lseek(fd_, -unread, SEEK_CUR) != -1;
+    }
+
     bool Flush() {
         bool ok = WriteAll(buffer_.get(), pending_);
         pending_ = 0;
@@ -84,6 +134,8 @@ private:
     int fd_;
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t pending_ = 0;
+    std::unique_ptr<unsigned char[]> readBuffer_;
+    std::size_t readStart_ = 0, readEnd_ = 0;
 };
 
 }  // namespace

@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# The measuring half of the benchmark; bench/run.sh starts it inside
+# tests/e2e/sandbox.sh --no-service, where the four hosts resolve to
+# 127.0.0.1 and the sandbox's test CA is trusted.
+#
+#   bench/inner.sh DRIVER SAMPLES_DIR REPS CALLS
+#
+# Serves the hosts with a real nginx (TLS, HTTP/1.1, bodies on tmpfs), then
+# runs the library driver and curl in turns and appends one line per timed
+# run to SAMPLES_DIR/samples.csv:
+#   bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s
+# Every run is checked (result code, output bytes, what nginx received); a
+# failed check stops the benchmark rather than record a wrong number.
+set -euo pipefail
+export LC_ALL=C
+
+die() { echo "inner.sh: $*" >&2; exit 1; }
+[ "${VFB_SANDBOX:-0}" = 1 ] || die "runs only inside tests/e2e/sandbox.sh (use bench/run.sh)"
+[ $# -eq 4 ] || die "usage: inner.sh DRIVER SAMPLES_DIR REPS CALLS"
+DRIVER=$(readlink -f "$1") SAMPLES_DIR=$2 REPS=$3 CALLS=$4
+CERTS=${VFB_CERT_DIR:?the sandbox exports VFB_CERT_DIR}
+[ -r "$CERTS/server.crt" ] && [ -r "$CERTS/server.key" ] || die "no server certificate in $CERTS"
+
+HERE=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+SAMPLES=$SAMPLES_DIR/samples.csv
+echo "bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s" >"$SAMPLES"
+echo "$CALLS" >"$SAMPLES_DIR/calls"
+# shellcheck source=bench/serve.sh
+. "$HERE/serve.sh"
+
+# --------------------------------------------------------------- contenders
+GRAPH=https://graph.facebook.com VIDEO=https://graph-video.facebook.com
+FEED_URL="$GRAPH/me/feed?access_token=x&message=bench"
+FORM_TYPE='Content-Type: application/x-www-form-urlencoded;charset=utf-8'
+OUT=$OUTD/out.bin
+
+# Small exchanges in loops of processes (bench/README.md says what each row means).
+lib_status_procs() {
+  local i
+  for ((i = 0; i < CALLS; i++)); do "$DRIVER" status 1 "$OUT" || return 1; done
+}
+curl_status_procs() {
+  local i
+  for ((i = 0; i < CALLS; i++)); do curl -sS -o "$OUT" -X POST -H "$FORM_TYPE" "$FEED_URL" || return 1; done
+}
+# One curl process, CALLS transfers; --no-sessionid so that each one does a
+# full TLS handshake like each library call (nginx closes every connection).
+CURL_ONE_PROCESS=(curl -sS --no-sessionid -X POST -H "$FORM_TYPE")
+for ((i = 0; i < CALLS; i++)); do CURL_ONE_PROCESS+=(-o "$OUT" "$FEED_URL"); done
+
+# The command of a contender in a bench, into the array CMD; TIMED=1 when it
+# is one process that GNU time can wrap (peak RSS and CPU seconds).
+command_for() {  # bench contender
+  TIMED=1
+  case "$1/$2" in
+    download/library)     CMD=("$DRIVER" token "$GRAPH/big.bin" "$OUT") ;;
+    download/curl)        CMD=(curl -sS -o "$OUT" "$GRAPH/big.bin") ;;
+    photo/library)        CMD=("$DRIVER" photo "$WWW/big.bin" "$OUT") ;;
+    photo/curl)           CMD=(curl -sS -o "$OUT" -F "source=@$WWW/big.bin;type=image/jpeg"
+                               "$GRAPH/me/photos?access_token=x") ;;
+    video/library)        CMD=("$DRIVER" video "$WWW/big.bin" "$OUT") ;;
+    video/curl)           CMD=(curl -sS -o "$OUT" -F "source=@$WWW/big.bin;type=video/mp4"
+                               "$VIDEO/me/videos?access_token=x") ;;
+    status*/library)      CMD=("$DRIVER" status "$CALLS" "$OUT") ;;
+    status/curl_processes | status_procs/curl_processes)
+                          CMD=(curl_status_procs); TIMED=0 ;;
+    status_procs/library_processes)
+                          CMD=(lib_status_procs); TIMED=0 ;;
+    status_same/curl_one_process)
+                          CMD=("${CURL_ONE_PROCESS[@]}") ;;
+    *) die "no command for $1/$2" ;;
+  esac
+}
+
+# --------------------------------------------------------------- checks
+check_output() {  # what, bench
+  local what=$1 size
+  [ -f "$OUT" ] || die "$what: no output file"
+  size=$(stat -c %s "$OUT")
+  case "$2" in
+    download) [ "$size" = "$BIG" ] || die "$what: output is $size bytes, want $BIG" ;;
+    photo | video) [ "$(cat "$OUT")" = "$UPLOAD_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
+    status*) [ "$(cat "$OUT")" = "$FEED_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
+  esac
+}
+
+# --------------------------------------------------------------- measuring
+us_now() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+
+# measure BENCH CONTENDER REP: one timed run, checked, appended to the samples.
+measure() {
+  local bench=$1 who=$2 rep=$3 s0 t0 t1 s1 rss="" cpu="" u s ok=1
+  command_for "$bench" "$who"
+  rm -f "$OUT" "$W/time.out"
+  s0=$(server_cpu)
+  if [ "$TIMED" = 1 ]; then
+    t0=$(us_now)
+    /usr/bin/time -f '%M %U %S' -o "$W/time.out" "${CMD[@]}" >"$W/cmd.out" 2>&1 || ok=0
+    t1=$(us_now)
+  else
+    t0=$(us_now)
+    "${CMD[@]}" >"$W/cmd.out" 2>&1 || ok=0
+    t1=$(us_now)
+  fi
+  s1=$(server_cpu)
+  if [ $ok = 0 ] || [ -s "$W/cmd.out" ]; then
+    cat "$W/cmd.out" "$W/time.out" >&2 2>/dev/null || true
+    die "$bench/$who failed"
+  fi
+  if [ "$TIMED" = 1 ]; then
+    read -r rss u s <"$W/time.out"
+    cpu=$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')
+  fi
+  check_output "$bench/$who" "$bench"
+  local secs
+  secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", (b - a) / 1e6 }')
+  echo "$bench,$who,$rep,$secs,$rss,$cpu,$(awk -v a="$s0" -v b="$s1" 'BEGIN { printf "%.2f", b - a }')" >>"$SAMPLES"
+  printf 'inner: rep %s %-13s %-18s %8.3f s  rss %s KiB\n' "$rep" "$bench" "$who" "$secs" "${rss:--}" >&2
+}
+
+# Bench, then its two contenders.
+PAIRS=(
+  "download library curl"
+  "photo library curl"
+  "video library curl"
+  "status library curl_processes"
+  "status_same library curl_one_process"
+  "status_procs library_processes curl_processes"
+)
+# The contenders alternate: each pair runs back to back, and which one goes
+# first flips every repetition, so drift on this shared machine hits both.
+run_rep() {  # rep (0 is the unrecorded warm-up)
+  local rep=$1 pair bench a b
+  for pair in "${PAIRS[@]}"; do
+    read -r bench a b <<<"$pair"
+    if [ $((rep % 2)) = 1 ]; then
+      measure "$bench" "$a" "$rep"
+      measure "$bench" "$b" "$rep"
+    else
+      measure "$bench" "$b" "$rep"
+      measure "$bench" "$a" "$rep"
+    fi
+  done
+}
+
+echo "inner: warm-up (not recorded)" >&2
+REAL_SAMPLES=$SAMPLES
+SAMPLES=$W/warmup.csv
+run_rep 0
+SAMPLES=$REAL_SAMPLES
+for ((rep = 1; rep <= REPS; rep++)); do run_rep "$rep"; done
+
+# Peak memory of one process doing a download and an upload, at two sizes.
+MEM=$SAMPLES_DIR/memory.csv
+echo "size,rep,maxrss_kib" >"$MEM"
+for ((rep = 1; rep <= 3; rep++)); do
+  for body in mid.bin big.bin; do
+    rm -f "$OUTD/mem-down" "$OUTD/mem-up"
+    /usr/bin/time -f '%M' -o "$W/time.out" "$DRIVER" both "$GRAPH/$body" "$WWW/$body" \
+      "$OUTD/mem-down" "$OUTD/mem-up" || die "memory run ($body) failed"
+    [ "$(stat -c %s "$OUTD/mem-down")" = "$(stat -c %s "$WWW/$body")" ] || die "memory run: short download"
+    [ "$(cat "$OUTD/mem-up")" = "$UPLOAD_ANSWER" ] || die "memory run: upload answer"
+    size=$([ $body = big.bin ] && echo 1GiB || echo 16MiB)
+    echo "$size,$rep,$(cat "$W/time.out")" >>"$MEM"
+    echo "inner: memory $size rep $rep: $(cat "$W/time.out") KiB" >&2
+  done
+done
+
+# Instructions of the small exchange, counted by callgrind: the machine is
+# shared, and this count does not move with the load. Two call counts per
+# contender separate the cost of a call from the cost of starting a process.
+INS=$SAMPLES_DIR/instructions.csv
+echo "contender,calls,instructions" >"$INS"
+if command -v valgrind >/dev/null; then
+  for n in 1 3; do
+    curl_args=()
+    for ((i = 0; i < n; i++)); do curl_args+=(-o "$OUT" "$FEED_URL"); done
+    for who in library curl; do
+      if [ $who = library ]; then
+        cmd=("$DRIVER" status "$n" "$OUT")
+      else
+        cmd=(curl -sS --no-sessionid -X POST -H "$FORM_TYPE" "${curl_args[@]}")
+      fi
+      rm -f "$OUT"
+      valgrind --tool=callgrind --callgrind-out-file="$W/callgrind.out" "${cmd[@]}" >"$W/cmd.out" 2>&1 \
+        || { cat "$W/cmd.out" >&2; die "callgrind run of $who failed"; }
+      check_output "callgrind/$who" status
+      count=$(sed -n 's/^==[0-9]*== Collected : \([0-9]*\).*/\1/p' "$W/cmd.out")
+      [ -n "$count" ] || die "no instruction count from callgrind"
+      echo "$who,$n,$count" >>"$INS"
+      echo "inner: callgrind $who, $n call(s): $count instructions" >&2
+    done
+  done
+else
+  echo "inner: valgrind missing, no instruction counts" >&2
+fi
+
+# One byte-for-byte check of a download by each contender, outside the timings.
+for who in library curl; do
+  command_for download "$who"
+  rm -f "$OUT"
+  "${CMD[@]}"
+  cmp -s "$OUT" "$WWW/big.bin" || die "download by $who differs from the served file"
+done
+rm -f "$OUT"
+
+# nginx must have read every upload body whole before answering, and sent
+# every download whole: its access log says what it read and sent.
+awk '
+  $3 ~ /^\/me\/(photos|videos)$/ {
+    n++; cl = $6; gsub(/"/, "", cl)
+    if ($4 != 200 || cl + 0 < 16777216 || $5 + 0 <= cl + 0) { bad++; print "bad upload: " $0 > "/dev/stderr" }
+  }
+  $3 == "/big.bin" || $3 == "/mid.bin" {
+    d++
+    if ($4 != 200 || $7 != ($3 == "/big.bin" ? 1073741824 : 16777216)) {
+      bad++; print "bad download: " $0 > "/dev/stderr"
+    }
+  }
+  END {
+    printf "inner: nginx log: %d uploads read whole, %d downloads sent whole, %d bad\n", n, d, bad > "/dev/stderr"
+    exit bad > 0
+  }' "$NG/access.log" || die "nginx did not read or send everything"
+cp "$NG/access.log" "$SAMPLES_DIR/nginx-access.log"
+echo "inner: done" >&2

@@ -1,0 +1,344 @@
+#!/usr/bin/env python3
+"""Turns the samples of one bench/inner.sh run into the table, the CSV, the
+chart and the results section of bench/README.md.
+
+    bench/report.py SAMPLES_DIR MACHINE_FILE
+
+Medians everywhere: the machine is shared, and one slow run should move
+nothing. Every number printed comes from SAMPLES_DIR; nothing is assumed.
+"""
+import csv
+import os
+import statistics
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RESULTS = os.path.join(HERE, "results")
+README = os.path.join(HERE, "README.md")
+BEGIN, END = "<!-- results:begin -->", "<!-- results:end -->"
+
+GIB = 1024 ** 3
+TARGET_RATIO = 1.05
+TARGET_GROWTH_KIB = 1024
+
+# bench -> (label, kind); kind says how throughput reads.
+BENCHES = {
+    "download": ("Download 1 GiB (FaceBookToken vs curl -o)", "bytes"),
+    "photo": ("Photo upload 1 GiB (FaceBookPictureUpload vs curl -F)", "bytes"),
+    "video": ("Video upload 1 GiB (FaceBookVideoUpload vs curl -F)", "bytes"),
+    "status": ("Status, per call: 1 library process vs 1 curl process per call", "calls"),
+    "status_same": ("Status, per call: 1 library process vs 1 curl process, N URLs", "calls"),
+    "status_procs": ("Status, per call: 1 process per call, both", "calls"),
+}
+
+
+def read_csv(path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+def fmt(value, pattern):
+    return "" if value is None else pattern.format(value)
+
+
+def summarize(samples, calls):
+    rows = []
+    for bench, (label, kind) in BENCHES.items():
+        mine = [s for s in samples if s["bench"] == bench]
+        if not mine:
+            continue
+        contenders = []
+        for s in mine:
+            if s["contender"] not in contenders:
+                contenders.append(s["contender"])
+        stats = {}
+        for who in contenders:
+            runs = [s for s in mine if s["contender"] == who]
+            secs = [float(s["seconds"]) for s in runs]
+            rss = [int(s["maxrss_kib"]) for s in runs if s["maxrss_kib"]]
+            cpu = [float(s["client_cpu_s"]) for s in runs if s["client_cpu_s"]]
+            srv = [float(s["server_cpu_s"]) for s in runs if s["server_cpu_s"]]
+            stats[who] = {
+                "runs": len(secs),
+                "median_s": median(secs),
+                "min_s": min(secs),
+                "max_s": max(secs),
+                "maxrss_kib": median(rss),
+                "client_cpu_s": median(cpu),
+                "server_cpu_s": median(srv),
+            }
+        lib = next(w for w in contenders if w.startswith("library"))
+        ref = next(w for w in contenders if w.startswith("curl"))
+        ratio = stats[lib]["median_s"] / stats[ref]["median_s"]
+        # The two runs of one repetition ran back to back, under much the same
+        # load: their ratio is steadier than the ratio of the medians.
+        by_rep = {}
+        for s in mine:
+            by_rep.setdefault(s["rep"], {})[s["contender"]] = float(s["seconds"])
+        paired = median([r[lib] / r[ref] for r in by_rep.values() if lib in r and ref in r])
+        cpu_ratio = None
+        if stats[lib]["client_cpu_s"] and stats[ref]["client_cpu_s"]:
+            cpu_ratio = stats[lib]["client_cpu_s"] / stats[ref]["client_cpu_s"]
+        for who in (lib, ref):
+            st = stats[who]
+            row = {
+                "bench": bench,
+                "label": label,
+                "contender": who,
+                "runs": st["runs"],
+                "median_s": st["median_s"],
+                "min_s": st["min_s"],
+                "max_s": st["max_s"],
+                "per_call_ms": st["median_s"] * 1000 / calls if kind == "calls" else None,
+                "throughput": (GIB / 2**20) / st["median_s"] if kind == "bytes" else calls / st["median_s"],
+                "throughput_unit": "MiB/s" if kind == "bytes" else "calls/s",
+                "ratio_library_to_curl": ratio if who == lib else None,
+                "paired_ratio": paired if who == lib else None,
+                "cpu_ratio": cpu_ratio if who == lib else None,
+                "target": f"<= {TARGET_RATIO}" if who == lib else "",
+                "holds": ("yes" if ratio <= TARGET_RATIO else "no") if who == lib else "",
+                "maxrss_kib": st["maxrss_kib"],
+                "client_cpu_s": st["client_cpu_s"],
+                "server_cpu_s": st["server_cpu_s"],
+            }
+            rows.append(row)
+    return rows
+
+
+def memory_rows(memory):
+    rows = []
+    med = {}
+    for size in ("16MiB", "1GiB"):
+        values = [int(m["maxrss_kib"]) for m in memory if m["size"] == size]
+        med[size] = median(values)
+        rows.append({
+            "bench": f"memory_{size}",
+            "label": f"Peak RSS, one process: download + photo upload of {size.replace('MiB', ' MiB').replace('GiB', ' GiB')}",
+            "contender": "library",
+            "runs": len(values),
+            "maxrss_kib": med[size],
+            "min_s": None, "max_s": None, "median_s": None,
+            "extra": f"min {min(values)} / max {max(values)} KiB",
+        })
+    growth = med["1GiB"] - med["16MiB"]
+    rows.append({
+        "bench": "memory_growth",
+        "label": "Peak RSS growth from 16 MiB to 1 GiB",
+        "contender": "library",
+        "runs": "",
+        "maxrss_kib": growth,
+        "target": f"<= {TARGET_GROWTH_KIB} KiB",
+        "holds": "yes" if growth <= TARGET_GROWTH_KIB else "no",
+    })
+    return rows
+
+
+def instruction_rows(instructions, calls):
+    counts = {(i["contender"], int(i["calls"])): int(i["instructions"]) for i in instructions}
+    ns = sorted({n for _, n in counts})
+    if len(ns) < 2 or calls < 1:
+        return []
+    lo, hi = ns[0], ns[-1]
+    rows = []
+    per = {}
+    for who in ("library", "curl"):
+        per_call = (counts[(who, hi)] - counts[(who, lo)]) / (hi - lo)
+        start = counts[(who, lo)] - lo * per_call
+        per[who] = (per_call, start)
+    for who in ("library", "curl"):
+        per_call, start = per[who]
+        rows.append({
+            "bench": "status_instructions",
+            "label": "Status, instructions (callgrind)",
+            "contender": who,
+            "runs": f"{lo} and {hi} calls",
+            "per_call_instructions": per_call,
+            "start_instructions": start,
+            "ratio_library_to_curl": per[who][0] / per["curl"][0] if who == "library" else None,
+            "target": f"<= {TARGET_RATIO}" if who == "library" else "",
+            "holds": ("yes" if per["library"][0] / per["curl"][0] <= TARGET_RATIO else "no")
+            if who == "library" else "",
+        })
+    return rows
+
+
+CSV_FIELDS = ["bench", "contender", "runs", "median_s", "min_s", "max_s", "per_call_ms", "throughput",
+              "throughput_unit", "per_call_instructions", "start_instructions", "ratio_library_to_curl", "target", "holds", "paired_ratio", "cpu_ratio", "maxrss_kib", "client_cpu_s",
+              "server_cpu_s"]
+
+
+def write_csv(path, rows):
+    with open(path, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(CSV_FIELDS)
+        for r in rows:
+            out = []
+            for k in CSV_FIELDS:
+                v = r.get(k)
+                if isinstance(v, float):
+                    v = f"{v:.6g}"
+                out.append("" if v is None else v)
+            w.writerow(out)
+
+
+def markdown_table(rows):
+    lines = [
+        "| benchmark | contender | median (min–max) | per call | throughput | library / curl | target | paired ratio | CPU ratio | peak RSS | client CPU | server CPU |",
+        "|---|---|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|",
+    ]
+    for r in rows:
+        if r["bench"].startswith("memory") or r["bench"].endswith("instructions"):
+            continue
+        lines.append("| `{}` | {} | {} s ({}–{}) | {} | {} {} | {} | {} | {} | {} | {} | {} | {} |".format(
+            r["bench"], r["contender"], fmt(r["median_s"], "{:.3f}"), fmt(r["min_s"], "{:.2f}"),
+            fmt(r["max_s"], "{:.2f}"),
+            fmt(r["per_call_ms"], "{:.2f} ms"), fmt(r["throughput"], "{:.1f}"), r["throughput_unit"],
+            fmt(r["ratio_library_to_curl"], "**{:.3f}**"),
+            (r["target"] + (" " + ("holds" if r["holds"] == "yes" else "**missed**"))) if r["target"] else "",
+            fmt(r["paired_ratio"], "{:.3f}"), fmt(r["cpu_ratio"], "{:.3f}"),
+            fmt(r["maxrss_kib"] and r["maxrss_kib"] / 1024, "{:.1f} MiB"),
+            fmt(r["client_cpu_s"], "{:.2f} s"), fmt(r["server_cpu_s"], "{:.2f} s")))
+    ins = [r for r in rows if r["bench"].endswith("instructions")]
+    if ins:
+        lines += ["", "| instructions (callgrind) | contender | per status call | process start | library / curl per call | target |",
+                  "|---|---|---:|---:|---:|---|"]
+        for r in ins:
+            target = (r["target"] + " " + ("holds" if r["holds"] == "yes" else "**missed**")) if r["target"] else ""
+            lines.append("| `{}` | {} | {:.1f} M | {:.1f} M | {} | {} |".format(
+                r["bench"], r["contender"], r["per_call_instructions"] / 1e6, r["start_instructions"] / 1e6,
+                fmt(r["ratio_library_to_curl"], "{:.3f}"), target))
+    lines += ["", "| memory | runs | peak RSS (median) | target |", "|---|---:|---:|---|"]
+    for r in rows:
+        if not r["bench"].startswith("memory"):
+            continue
+        target = (r["target"] + " " + ("holds" if r["holds"] == "yes" else "**missed**")) if r.get("target") else ""
+        extra = f" ({r['extra']})" if r.get("extra") else ""
+        lines.append(f"| `{r['bench']}`: {r['label']} | {r['runs']} | {r['maxrss_kib']} KiB{extra} | {target} |")
+    return "\n".join(lines)
+
+
+def text_table(rows):
+    out = []
+    head = f"{'benchmark':<13} {'contender':<18} {'median s':>9} {'per call':>9} {'throughput':>15} {'lib/curl':>8} {'target':>7} {'peak RSS':>10} {'CPU s':>6}"
+    out.append(head)
+    out.append("-" * len(head))
+    for r in rows:
+        if r["bench"].startswith("memory") or r["bench"].endswith("instructions"):
+            continue
+        out.append("{:<13} {:<18} {:>9} {:>9} {:>15} {:>8} {:>7} {:>10} {:>6}".format(
+            r["bench"], r["contender"], fmt(r["median_s"], "{:.3f}"), fmt(r["per_call_ms"], "{:.2f}ms"),
+            fmt(r["throughput"], "{:.1f} ") + r["throughput_unit"], fmt(r["ratio_library_to_curl"], "{:.3f}"),
+            {"yes": "holds", "no": "MISSED"}.get(r["holds"], ""),
+            fmt(r["maxrss_kib"] and r["maxrss_kib"] / 1024, "{:.1f}MiB"), fmt(r["client_cpu_s"], "{:.2f}")))
+    for r in rows:
+        if r["bench"].endswith("instructions"):
+            out.append("{:<13} {:<18} {:.1f} M instructions per call, {:.1f} M to start{}".format(
+                "status_instr", r["contender"], r["per_call_instructions"] / 1e6, r["start_instructions"] / 1e6,
+                fmt(r["ratio_library_to_curl"], "  lib/curl {:.3f}")))
+    for r in rows:
+        if r["bench"].startswith("memory"):
+            status = {"yes": "holds", "no": "MISSED"}.get(r.get("holds", ""), "")
+            out.append(f"{r['bench']:<13} {r['contender']:<18} peak RSS {r['maxrss_kib']} KiB {status}")
+    return "\n".join(out)
+
+
+def chart(rows, path):
+    data = os.path.join(RESULTS, "chart.tmp")
+    os.makedirs(data, exist_ok=True)
+    ratios = [(r["bench"].replace("status_instructions", "status_instr"), r["ratio_library_to_curl"])
+              for r in rows if r.get("ratio_library_to_curl")]
+    with open(os.path.join(data, "ratio.dat"), "w") as f:
+        for i, (bench, ratio) in enumerate(ratios):
+            f.write(f"{i} {bench} {ratio:.4f}\n")
+    mem = []
+    for r in rows:
+        if r["bench"] in ("memory_16MiB", "memory_1GiB"):
+            mem.append((f"library {r['bench'][7:]}", r["maxrss_kib"] / 1024))
+    for r in rows:
+        if r["bench"] in ("download", "photo") and r["contender"] == "curl" and r["maxrss_kib"]:
+            mem.append((f"curl {r['bench']} 1GiB", r["maxrss_kib"] / 1024))
+    with open(os.path.join(data, "memory.dat"), "w") as f:
+        for i, (name, mib) in enumerate(mem):
+            f.write(f'{i} "{name}" {mib:.2f}\n')
+    script = f"""
+set terminal svg size 1100,460 dynamic font "sans,12" background "white" noenhanced
+set output "{path}"
+set multiplot layout 1,2
+set style fill solid 0.8 border -1
+set boxwidth 0.6
+set grid ytics
+set xtics rotate by -30 nomirror
+set title "library / curl: median time (status_instr: instructions per call)"
+set yrange [0:*]
+set arrow from graph 0, first {TARGET_RATIO} to graph 1, first {TARGET_RATIO} nohead dt 2 lw 2 lc rgb "red"
+set label "target {TARGET_RATIO}" at graph 0.98, first {TARGET_RATIO} right offset 0,0.6 tc rgb "red"
+plot "{data}/ratio.dat" using 1:3:xtic(2) with boxes lc rgb "#4477aa" notitle, \\
+     "" using 1:3:(sprintf("%.2f", $3)) with labels offset 0,0.7 notitle
+unset arrow
+unset label
+set title "Peak resident memory, MiB (median)"
+plot "{data}/memory.dat" using 1:3:xtic(2) with boxes lc rgb "#66aa55" notitle, \\
+     "" using 1:3:(sprintf("%.1f", $3)) with labels offset 0,0.7 notitle
+unset multiplot
+"""
+    with open(os.path.join(data, "chart.gp"), "w") as f:
+        f.write(script)
+    subprocess.run(["gnuplot", os.path.join(data, "chart.gp")], check=True)
+
+
+def update_readme(section):
+    with open(README) as f:
+        text = f.read()
+    if BEGIN not in text or END not in text:
+        sys.exit(f"report.py: {README} lacks the {BEGIN} / {END} markers")
+    head, rest = text.split(BEGIN, 1)
+    _, tail = rest.split(END, 1)
+    with open(README, "w") as f:
+        f.write(head + BEGIN + "\n" + section.rstrip() + "\n" + END + tail)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit("usage: report.py SAMPLES_DIR MACHINE_FILE")
+    samples_dir, machine_file = sys.argv[1:]
+    samples = read_csv(os.path.join(samples_dir, "samples.csv"))
+    memory = read_csv(os.path.join(samples_dir, "memory.csv"))
+    calls = int(open(os.path.join(samples_dir, "calls")).read())
+    with open(machine_file) as f:
+        machine = f.read().strip()
+
+    instructions = []
+    if os.path.exists(os.path.join(samples_dir, "instructions.csv")):
+        instructions = read_csv(os.path.join(samples_dir, "instructions.csv"))
+    rows = summarize(samples, calls) + instruction_rows(instructions, calls) + memory_rows(memory)
+    os.makedirs(RESULTS, exist_ok=True)
+    write_csv(os.path.join(RESULTS, "latest.csv"), rows)
+    with open(os.path.join(RESULTS, "latest-samples.csv"), "w") as f, \
+            open(os.path.join(samples_dir, "samples.csv")) as src:
+        f.write(src.read())
+    chart(rows, os.path.join(RESULTS, "latest.svg"))
+
+    print(text_table(rows))
+    reps = max(int(s["rep"]) for s in samples)
+    section = "\n".join([
+        "Machine and run:",
+        "",
+        "```",
+        machine,
+        f"repetitions: {reps} per contender (alternating), status calls per run: {calls}",
+        "```",
+        "",
+        markdown_table(rows),
+        "",
+        "![library / curl time ratios and peak memory](results/latest.svg)",
+    ])
+    update_readme(section)
+
+
+if __name__ == "__main__":
+    main()

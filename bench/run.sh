@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The benchmark in one command, from anywhere:
+#
+#   bench/run.sh
+#
+# Installs what it needs (Debian packages), builds the library (Release) and
+# the driver in build-bench, measures inside tests/e2e/sandbox.sh against a
+# real nginx, then prints the table and writes bench/results/latest.csv,
+# bench/results/latest.svg and the results section of bench/README.md.
+#
+# VFB_BENCH_REPS (default 7, at least 5) and VFB_BENCH_CALLS (default 50)
+# change the repetitions and the status calls per run.
+set -euo pipefail
+export LC_ALL=C
+ROOT=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
+cd "$ROOT"
+REPS=${VFB_BENCH_REPS:-7}
+CALLS=${VFB_BENCH_CALLS:-50}
+[ "$REPS" -ge 5 ] || { echo "run.sh: VFB_BENCH_REPS must be at least 5" >&2; exit 2; }
+[ "$CALLS" -ge 1 ] || { echo "run.sh: VFB_BENCH_CALLS must be at least 1" >&2; exit 2; }
+
+# 1. Packages: the contenders and tools, then what building and the sandbox need.
+packages=(nginx-light curl gnuplot-nox time valgrind
+          build-essential cmake ninja-build pkg-config libcurl4-openssl-dev openssl python3
+          iproute2 util-linux ca-certificates procps)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "run.sh: installing ${missing[*]}" >&2
+  SUDO=""
+  [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# 2. Build. The unit tests stay configured when GoogleTest is there, so the
+# same tree can check a transport change; only the library and driver build here.
+BUILD=$ROOT/build-bench
+tests=ON
+dpkg-query -W -f='${Status}' libgtest-dev 2>/dev/null | grep -q "install ok installed" || tests=OFF
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVFB_BUILD_BENCH=ON -DVFB_BUILD_TESTS=$tests >/dev/null
+ninja -C "$BUILD" -j2 vantrelfb vantrelfb_bench_driver
+DRIVER=$BUILD/bench/vantrelfb_bench_driver
+
+# 3. The machine the numbers come from.
+RUN=bench/results/run.tmp
+rm -rf "$RUN"
+mkdir -p "$RUN"
+{
+  echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "nproc: $(nproc)"
+  echo "cpu: $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
+  echo "kernel: $(uname -sr)"
+  echo "memory: $(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
+  echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "library: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$ROOT" diff --quiet -- src 2>/dev/null || echo ' (+ uncommitted src changes)'), Release"
+  echo "curl: $(curl --version | head -n 1)"
+  echo "nginx: $(nginx -v 2>&1 | sed 's/^nginx version: //')"
+} >"$RUN/machine.txt"
+cat "$RUN/machine.txt" >&2
+
+# 4. Measure, inside the sandbox (loopback only, the test CA trusted).
+start=$(date +%s)
+tests/e2e/sandbox.sh --no-service -- bench/inner.sh "$DRIVER" "$RUN" "$REPS" "$CALLS"
+echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg), measuring took $(( $(date +%s) - start )) s" \
+  >>"$RUN/machine.txt"
+
+# 5. Report.
+python3 bench/report.py "$RUN" "$RUN/machine.txt"
+# The transfers nginx logged (status posts left out: hundreds of identical lines).
+grep -v " /me/feed " "$RUN/nginx-access.log" >bench/results/latest-nginx-access.log || true
+echo "run.sh: wrote bench/results/latest.csv, bench/results/latest.svg and bench/README.md" >&2
