@@ -31,6 +31,8 @@ mkdir -p "$demo"
 # service runs on it too.
 python=python3
 [ -x /usr/bin/python3 ] && python=/usr/bin/python3
+# The output's rules and ellipses are UTF-8 whatever the locale says.
+export PYTHONIOENCODING=utf-8
 show() { "$python" scripts/demo/show.py "$@"; }
 json='Content-Type: application/json; charset=UTF-8'
 
