@@ -158,7 +158,10 @@ public:
 
     InternetHandle OpenUrl(InternetHandle root, WStringView url, std::uint32_t flags) override {
         if (!root) return nullptr;
-        const WString urlText = EscapedTarget(url);
+        // A fragment belongs to the client: a request line may not carry it
+        // (RFC 9112 section 3.2). Wine's WinINet would send it and libcurl
+        // drops it, so it is cut here for both builds to send the same line.
+        const WString urlText = EscapedTarget(url.substr(0, url.find(static_cast<WChar>('#'))));
         return Wrap(InternetOpenUrlW(Native(root), urlText.c_str(), nullptr, 0, flags, 0));
     }
 
