@@ -332,6 +332,8 @@ void E2ETest::SetUp() {
     if (!InsideSandbox()) GTEST_SKIP() << "VFB_FAKE_DIR is not set: run inside tests/e2e/sandbox.sh";
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    const std::string limitation = KnownLimitation(name);
+    if (!limitation.empty()) GTEST_SKIP() << limitation;
     for (char &c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_') c = '_';
     std::string base = GetEnv("VFB_E2E_TMP");

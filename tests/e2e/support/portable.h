@@ -50,4 +50,9 @@ void SleepMs(int milliseconds);
 // The process id, for unique names.
 unsigned long ProcessId();
 
+// Why the test `suite.name` cannot hold where this process runs, or "" when it
+// can. The Windows build's list names what Wine's WinINet cannot do; the
+// Linux build knows of nothing.
+std::string KnownLimitation(const std::string &testName);
+
 }  // namespace e2e

@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""Compares what the fake service recorded for the Linux and the Windows build.
+
+    compare.py CASES LINUX_DIR WINDOWS_DIR
+
+CASES is the list driver.cpp ran (cases.txt); each DIR holds the driver's
+OUTDIR/<case>/ (result.txt, output.bin, request-K.raw/.json). For every case
+both sides must have made the number of requests the case names, and agree
+on each request's verb, target, version, header lines (as a set) and body
+bytes, on the result and on the output file. The only differences allowed
+are the ones in EXPLAINED, each applied as a normalization with its reason;
+anything else is reported and makes the exit status 1.
+"""
+
+import json
+import os
+import re
+import sys
+
+# Each explained difference: what is normalized away, and why it may differ.
+EXPLAINED = {
+    "header-order": (
+        "Header lines are compared as a multiset, not in order: WinINet writes the lines it builds "
+        "(Accept from the accept types, Content-Length) and those added with HttpAddRequestHeaders in an "
+        "order of its own (Accept first, then Host and User-Agent last), libcurl writes Host and User-Agent "
+        "first and the custom lines after them. The order of differently named fields carries no meaning "
+        "in HTTP (RFC 9110 section 5.3); same-named lines keep their relative order in the comparison."),
+    "boundary-time": (
+        "The multipart boundary is the local time of the call to the millisecond ('--' then year, month, "
+        "weekday, day, hour, minute, second, millisecond), and the two runs happen at different times. Each "
+        "side's boundary must have that form; it is then replaced by one placeholder in the Content-Type "
+        "line and the body, so everything else in the body is compared byte for byte."),
+}
+
+BOUNDARY = re.compile(rb"^multipart/form-data; boundary=(--\d{19})$")
+PLACEHOLDER = b"--BOUNDARY-TIME-NORMALIZED"
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def decode_chunked(data):
+    out, at = b"", 0
+    while True:
+        eol = data.find(b"\r\n", at)
+        if eol < 0:
+            return out
+        size = int(data[at:eol].split(b";")[0] or b"0", 16)
+        at = eol + 2
+        if size == 0:
+            return out
+        out += data[at:at + size]
+        at += size + 2
+
+
+class Request:
+    """One recorded request, normalized for comparison."""
+
+    def __init__(self, raw, meta):
+        head, _, body = raw.partition(b"\r\n\r\n")
+        lines = head.split(b"\r\n")
+        self.request_line = lines[0]
+        parts = self.request_line.split(b" ")
+        self.method, self.target, self.version = (parts + [b"", b"", b""])[:3]
+        self.headers = []
+        for line in lines[1:]:
+            name, _, value = line.partition(b":")
+            self.headers.append((name.strip().lower(), value.strip()))
+        self.body = decode_chunked(body) if meta.get("chunked") else body
+        self.complete = bool(meta.get("complete"))
+        self.used = set()
+        self.problems = []
+        self.normalize_boundary()
+
+    def normalize_boundary(self):
+        types = [v for n, v in self.headers if n == b"content-type" and v.startswith(b"multipart/")]
+        if not types:
+            return
+        m = BOUNDARY.match(types[0])
+        if not m:
+            self.problems.append("multipart Content-Type without a time boundary: %r" % types[0])
+            return
+        boundary = m.group(1)
+        self.headers = [(n, v.replace(boundary, PLACEHOLDER)) for n, v in self.headers]
+        self.body = self.body.replace(boundary, PLACEHOLDER)
+        self.used.add("boundary-time")
+
+    def header_multiset(self):
+        return sorted(self.headers)
+
+
+def load_side(directory, name):
+    base = os.path.join(directory, name)
+    if not os.path.isdir(base):
+        return None
+    side = {"result": read(os.path.join(base, "result.txt")), "output": read(os.path.join(base, "output.bin")),
+            "requests": []}
+    k = 1
+    while True:
+        raw = read(os.path.join(base, "request-%d.raw" % k))
+        if raw is None:
+            break
+        meta = json.loads(read(os.path.join(base, "request-%d.json" % k)) or b"{}")
+        side["requests"].append(Request(raw, meta))
+        k += 1
+    return side
+
+
+def show(b, limit=200):
+    text = repr(b)
+    return text if len(text) <= limit else text[:limit] + "...(%d bytes)" % len(b)
+
+
+def compare_requests(a, b, differences, used):
+    """a: Linux, b: Windows."""
+    for label, r in (("linux", a), ("windows", b)):
+        differences.extend("%s: %s" % (label, p) for p in r.problems)
+        if not r.complete:
+            differences.append("%s: the request body did not arrive whole" % label)
+    used |= a.used & b.used
+    if a.used != b.used:
+        differences.append("only one side has a multipart boundary")
+    for field in ("method", "target", "version"):
+        if getattr(a, field) != getattr(b, field):
+            differences.append("%s: linux %s, windows %s" % (field, show(getattr(a, field)), show(getattr(b, field))))
+    if a.header_multiset() != b.header_multiset():
+        only_a = [h for h in a.headers if h not in b.headers]
+        only_b = [h for h in b.headers if h not in a.headers]
+        counts = "" if only_a or only_b else " (same lines, different counts)"
+        differences.append("header lines differ%s: linux only %s, windows only %s" % (counts, only_a, only_b))
+    elif a.headers != b.headers:
+        used.add("header-order")
+    for name in {n for n, _ in a.headers}:
+        if [v for n, v in a.headers if n == name] != [v for n, v in b.headers if n == name]:
+            differences.append("the %s lines come in another relative order" % name.decode())
+    if a.body != b.body:
+        at = next((i for i, (x, y) in enumerate(zip(a.body, b.body)) if x != y), min(len(a.body), len(b.body)))
+        differences.append("body: linux %d bytes, windows %d bytes, first difference at %d: linux %s, windows %s"
+                           % (len(a.body), len(b.body), at, show(a.body[at:at + 40]), show(b.body[at:at + 40])))
+
+
+def parse_cases(path):
+    cases = []
+    with open(path, "rb") as f:
+        for line in f.read().decode("utf-8").splitlines():
+            if not line or line.startswith("#"):
+                continue
+            fields = re.split(r"(?<!\\)\|", line)
+            cases.append((fields[0], int(fields[2])))
+    return cases
+
+
+def main(argv):
+    if len(argv) != 4:
+        print(__doc__, file=sys.stderr)
+        return 2
+    cases_path, linux_dir, windows_dir = argv[1:]
+    cases = parse_cases(cases_path)
+    failures = 0
+    used_total = {}
+    for name, expected in cases:
+        linux, windows = load_side(linux_dir, name), load_side(windows_dir, name)
+        differences, used = [], set()
+        if linux is None or windows is None:
+            differences.append("not run on %s" % ("linux" if linux is None else "windows"))
+        else:
+            for label, side in (("linux", linux), ("windows", windows)):
+                if len(side["requests"]) != expected:
+                    differences.append("%s made %d requests, the case expects %d"
+                                       % (label, len(side["requests"]), expected))
+            if linux["result"] != windows["result"]:
+                differences.append("result: linux %s, windows %s" % (show(linux["result"]), show(windows["result"])))
+            if linux["output"] != windows["output"]:
+                differences.append("output file: linux %s, windows %s"
+                                   % (show(linux["output"]), show(windows["output"])))
+            for k, (a, b) in enumerate(zip(linux["requests"], windows["requests"]), 1):
+                before = len(differences)
+                compare_requests(a, b, differences, used)
+                for i in range(before, len(differences)):
+                    differences[i] = "request %d: %s" % (k, differences[i])
+        for u in used:
+            used_total[u] = used_total.get(u, 0) + 1
+        if differences:
+            failures += 1
+            print("DIFFERENT  %s" % name)
+            for d in differences:
+                print("    " + d)
+        else:
+            print("same       %s%s" % (name, "  (explained: %s)" % ", ".join(sorted(used)) if used else ""))
+    print()
+    print("Explained differences (normalized before comparing):")
+    for key, reason in EXPLAINED.items():
+        print("  %s, in %d cases: %s" % (key, used_total.get(key, 0), reason))
+    print()
+    print("%d cases compared, %d with unexplained differences" % (len(cases), failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
