@@ -41,6 +41,13 @@ const Answer kAnswers[] = {
     {"ok",
      R"([{"status": 200, "headers": [["Content-Type", "application/json"]], "body": "{\"id\":\"1\"}"}])"},
     {"error", R"([{"status": 400, "body": "{\"error\":{\"code\":100}}"}])"},
+    // A Basic challenge, then the answer to the request that carries the credentials.
+    {"unauthorized",
+     R"([{"status": 401, "headers": [["WWW-Authenticate", "Basic realm=\"vfb\""]], "body": "no"},)"
+     R"( {"status": 200, "body": "yes"}])"},
+    // The request is read, then the connection closed without any answer.
+    {"closed",
+     R"([{"status": 200, "body": "never sent", "fault": {"type": "close", "stage": "before_response"}}])"},
     // A large body in chunked coding, stored whole by both builds.
     {"large", R"([{"status": 200, "chunked": true, "body_bytes": {"size": 300000, "seed": 7}}])"},
     // The URL fetch follows redirects: a relative one, then one to another host.
