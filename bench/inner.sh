@@ -61,12 +61,12 @@ command_for() {  # bench contender
     video/library)        CMD=("$DRIVER" video "$WWW/big.bin" "$OUT") ;;
     video/curl)           CMD=(curl -sS -o "$OUT" -F "source=@$WWW/big.bin;type=video/mp4"
                                "$VIDEO/me/videos?access_token=x") ;;
-    status*/library)      CMD=("$DRIVER" status "$CALLS" "$OUT") ;;
-    status/curl_processes | status_procs/curl_processes)
-                          CMD=(curl_status_procs); TIMED=0 ;;
-    status_procs/library_processes)
+    status/library)       CMD=("$DRIVER" status "$CALLS" "$OUT") ;;
+    status/library_processes)
                           CMD=(lib_status_procs); TIMED=0 ;;
-    status_same/curl_one_process)
+    status/curl_processes)
+                          CMD=(curl_status_procs); TIMED=0 ;;
+    status/curl_one_process)
                           CMD=("${CURL_ONE_PROCESS[@]}") ;;
     *) die "no command for $1/$2" ;;
   esac
@@ -80,7 +80,7 @@ check_output() {  # what, bench
   case "$2" in
     download) [ "$size" = "$BIG" ] || die "$what: output is $size bytes, want $BIG" ;;
     photo | video) [ "$(cat "$OUT")" = "$UPLOAD_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
-    status*) [ "$(cat "$OUT")" = "$FEED_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
+    status) [ "$(cat "$OUT")" = "$FEED_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
   esac
 }
 
@@ -118,37 +118,38 @@ measure() {
   printf 'inner: rep %s %-13s %-18s %8.3f s  rss %s KiB\n' "$rep" "$bench" "$who" "$secs" "${rss:--}" >&2
 }
 
-# Bench, then its two contenders.
-PAIRS=(
+# Bench, then its contenders. The status rows of the report pair these four
+# up: library / curl_processes, library / curl_one_process and
+# library_processes / curl_processes (bench/README.md).
+BENCH_GROUPS=(
   "download library curl"
   "photo library curl"
   "video library curl"
-  "status library curl_processes"
-  "status_same library curl_one_process"
-  "status_procs library_processes curl_processes"
+  "status library curl_one_process curl_processes library_processes"
 )
-# The contenders alternate: each pair runs back to back, and which one goes
-# first flips every repetition, so drift on this shared machine hits both.
-run_rep() {  # rep (0 is the unrecorded warm-up)
-  local rep=$1 pair bench a b
-  for pair in "${PAIRS[@]}"; do
-    read -r bench a b <<<"$pair"
-    if [ $((rep % 2)) = 1 ]; then
-      measure "$bench" "$a" "$rep"
-      measure "$bench" "$b" "$rep"
+# The contenders alternate: a group's runs follow each other, and their
+# order flips every repetition, so drift on this shared machine hits all.
+run_rep() {  # rep, groups...
+  local rep=$1 group parts who i
+  shift
+  for group in "$@"; do
+    read -r -a parts <<<"$group"
+    who=("${parts[@]:1}")
+    if [ $((rep % 2)) = 0 ]; then
+      for ((i = ${#who[@]} - 1; i >= 0; i--)); do measure "${parts[0]}" "${who[i]}" "$rep"; done
     else
-      measure "$bench" "$b" "$rep"
-      measure "$bench" "$a" "$rep"
+      for ((i = 0; i < ${#who[@]}; i++)); do measure "${parts[0]}" "${who[i]}" "$rep"; done
     fi
   done
 }
 
+# Loads the binaries and libraries and makes the first TLS handshakes.
 echo "inner: warm-up (not recorded)" >&2
 REAL_SAMPLES=$SAMPLES
 SAMPLES=$W/warmup.csv
-run_rep 0
+run_rep 0 "${BENCH_GROUPS[0]}" "${BENCH_GROUPS[3]}"
 SAMPLES=$REAL_SAMPLES
-for ((rep = 1; rep <= REPS; rep++)); do run_rep "$rep"; done
+for ((rep = 1; rep <= REPS; rep++)); do run_rep "$rep" "${BENCH_GROUPS[@]}"; done
 
 # Peak memory of one process doing a download and an upload, at two sizes.
 MEM=$SAMPLES_DIR/memory.csv

@@ -22,14 +22,18 @@ GIB = 1024 ** 3
 TARGET_RATIO = 1.05
 TARGET_GROWTH_KIB = 1024
 
-# bench -> (label, kind); kind says how throughput reads.
-BENCHES = {
-    "download": ("Download 1 GiB (FaceBookToken vs curl -o)", "bytes"),
-    "photo": ("Photo upload 1 GiB (FaceBookPictureUpload vs curl -F)", "bytes"),
-    "video": ("Video upload 1 GiB (FaceBookVideoUpload vs curl -F)", "bytes"),
-    "status": ("Status, per call: 1 library process vs 1 curl process per call", "calls"),
-    "status_same": ("Status, per call: 1 library process vs 1 curl process, N URLs", "calls"),
-    "status_procs": ("Status, per call: 1 process per call, both", "calls"),
+# Row -> (label, kind, bench in the samples, library contender, curl contender);
+# kind says how throughput reads.
+ROWS = {
+    "download": ("Download 1 GiB (FaceBookToken vs curl -o)", "bytes", "download", "library", "curl"),
+    "photo": ("Photo upload 1 GiB (FaceBookPictureUpload vs curl -F)", "bytes", "photo", "library", "curl"),
+    "video": ("Video upload 1 GiB (FaceBookVideoUpload vs curl -F)", "bytes", "video", "library", "curl"),
+    "status": ("Status, per call: 1 library process vs 1 curl process per call", "calls", "status",
+               "library", "curl_processes"),
+    "status_same": ("Status, per call: 1 library process vs 1 curl process, N URLs", "calls", "status",
+                    "library", "curl_one_process"),
+    "status_procs": ("Status, per call: 1 process per call, both", "calls", "status",
+                     "library_processes", "curl_processes"),
 }
 
 
@@ -48,16 +52,12 @@ def fmt(value, pattern):
 
 def summarize(samples, calls):
     rows = []
-    for bench, (label, kind) in BENCHES.items():
-        mine = [s for s in samples if s["bench"] == bench]
+    for name, (label, kind, bench, lib, ref) in ROWS.items():
+        mine = [s for s in samples if s["bench"] == bench and s["contender"] in (lib, ref)]
         if not mine:
             continue
-        contenders = []
-        for s in mine:
-            if s["contender"] not in contenders:
-                contenders.append(s["contender"])
         stats = {}
-        for who in contenders:
+        for who in (lib, ref):
             runs = [s for s in mine if s["contender"] == who]
             secs = [float(s["seconds"]) for s in runs]
             rss = [int(s["maxrss_kib"]) for s in runs if s["maxrss_kib"]]
@@ -72,8 +72,6 @@ def summarize(samples, calls):
                 "client_cpu_s": median(cpu),
                 "server_cpu_s": median(srv),
             }
-        lib = next(w for w in contenders if w.startswith("library"))
-        ref = next(w for w in contenders if w.startswith("curl"))
         ratio = stats[lib]["median_s"] / stats[ref]["median_s"]
         # The two runs of one repetition ran back to back, under much the same
         # load: their ratio is steadier than the ratio of the medians.
@@ -87,7 +85,7 @@ def summarize(samples, calls):
         for who in (lib, ref):
             st = stats[who]
             row = {
-                "bench": bench,
+                "bench": name,
                 "label": label,
                 "contender": who,
                 "runs": st["runs"],

@@ -8,13 +8,13 @@
 # real nginx, then prints the table and writes bench/results/latest.csv,
 # bench/results/latest.svg and the results section of bench/README.md.
 #
-# VFB_BENCH_REPS (default 7, at least 5) and VFB_BENCH_CALLS (default 50)
+# VFB_BENCH_REPS (default 9, at least 5) and VFB_BENCH_CALLS (default 50)
 # change the repetitions and the status calls per run.
 set -euo pipefail
 export LC_ALL=C
 ROOT=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
 cd "$ROOT"
-REPS=${VFB_BENCH_REPS:-7}
+REPS=${VFB_BENCH_REPS:-9}
 CALLS=${VFB_BENCH_CALLS:-50}
 [ "$REPS" -ge 5 ] || { echo "run.sh: VFB_BENCH_REPS must be at least 5" >&2; exit 2; }
 [ "$CALLS" -ge 1 ] || { echo "run.sh: VFB_BENCH_CALLS must be at least 1" >&2; exit 2; }
@@ -45,6 +45,8 @@ ninja -C "$BUILD" -j2 vantrelfb vantrelfb_bench_driver
 DRIVER=$BUILD/bench/vantrelfb_bench_driver
 
 # 3. The machine the numbers come from.
+WINDOWS_ONLY=(':!src/transport/wininet_internet.cpp' ':!src/transport/win32_files.cpp'
+              ':!src/transport/real_platform_win32.cpp' ':!src/module/dllmain.cpp')
 RUN=bench/results/run.tmp
 rm -rf "$RUN"
 mkdir -p "$RUN"
@@ -55,7 +57,7 @@ mkdir -p "$RUN"
   echo "kernel: $(uname -sr)"
   echo "memory: $(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
   echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-  echo "library: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$ROOT" diff --quiet -- src 2>/dev/null || echo ' (+ uncommitted src changes)'), Release"
+  echo "library: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$ROOT" diff --quiet -- src "${WINDOWS_ONLY[@]}" 2>/dev/null || echo ' (+ uncommitted src changes)'), Release"
   echo "curl: $(curl --version | head -n 1)"
   echo "nginx: $(nginx -v 2>&1 | sed 's/^nginx version: //')"
 } >"$RUN/machine.txt"
