@@ -67,6 +67,20 @@ TEST_F(Fetch, FailuresAndTheFileTheyLeave) {
     EXPECT_EQ(p.internet.calls[Step::kRead], 0);
 }
 
+TEST_F(Fetch, CredentialsInTheUrlAreRefusedBeforeAnythingIsSent) {
+    p.files.files[kOut].bytes = "earlier";
+    for (const char *url : {"https://user:pw@graph.facebook.com/x", "https://user@graph.facebook.com",
+                            "https://a@b/?c", "user:pw@host/x"}) {
+        EXPECT_EQ(Get(url), VFB_ERR_OPEN) << url;
+    }
+    EXPECT_TRUE(p.internet.calls.empty());
+    EXPECT_EQ(p.files.files[kOut].bytes, "earlier");
+    // An at sign after the authority is an ordinary character.
+    p.internet.responseBody = "ok";
+    EXPECT_EQ(Get("https://graph.facebook.com/x?email=a@b#c@d"), VFB_DONE);
+    EXPECT_EQ(Get("https://graph.facebook.com/@me"), VFB_DONE);
+}
+
 TEST_F(Fetch, ASecondShorterBodyReplacesTheFirst) {
     p.internet.responseBody = std::string(3000, 'a');
     Get("https://x/");

@@ -68,27 +68,11 @@ CASE_EXPLAINED = {
         "As token_closed_before_response, for a form post: libcurl's send fails (result 3, file "
         "untouched); Wine's HttpSendRequestW succeeds with the empty HTTP/0.9 answer, and the post stores "
         "an empty file and ends with 999."),
-    "token_userinfo": (
-        {"authorization"},
-        "Credentials in the URL: libcurl sends them with the first request (Authorization: Basic), "
-        "WinINet sends the request without them and would answer a 401 challenge only."),
-    "token_userinfo_challenged": (
-        {"authorization", "requests", "output"},
-        "The service answers 401 with a Basic challenge. libcurl already sent the credentials and takes "
-        "the 401 as the answer (one request, the 401's body stored); WinINet answers the challenge with a "
-        "second request carrying them and stores the second answer."),
 }
 
 # Differences that are ours to fix: reported, and printed as OPEN on every run
 # (not counted as failures unless --strict) until the cause is fixed.
 OPEN = {
-    "token_after_credentials": (
-        "WinINet keeps credentials it used for a host in a cache of the process and sends them "
-        "(Authorization: Basic) unasked with every later request to that host, from any later call of "
-        "any export; the library promises that no state outlives a call, and the Linux build sends none."),
-    "status_after_credentials": (
-        "As token_after_credentials: the form post, on a connection of its own, carries the credentials "
-        "an earlier fetch put into WinINet's cache."),
 }
 
 BOUNDARY = re.compile(rb"^multipart/form-data; boundary=(--\d{19})$")
