@@ -183,6 +183,8 @@ std::string Response::ToJson() const {
     if (generatedSize >= 0)
         j += ", \"body_bytes\": {\"size\": " + std::to_string(generatedSize) + ", \"seed\": " +
              std::to_string(seed) + "}";
+    else if (!bodyFile.empty())
+        j += ", \"body_file\": " + JsonQuote(bodyFile);
     else
         j += ", \"body\": " + JsonQuote(body);
     if (!fault.empty()) j += ", \"fault\": " + fault;
@@ -269,6 +271,21 @@ std::vector<RecordedRequest> WaitForRequests(std::size_t n, int timeoutMs) {
 int ConnectionCount() {
     auto numbers = AcceptedConnections();
     return static_cast<int>(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n > g_connectionMark; }));
+}
+
+std::vector<std::pair<int, std::string>> ConnectionOutcomes() {
+    std::vector<std::pair<int, std::string>> out;
+    std::string text;
+    if (!ReadFile(FakeDir() + "/connections.jsonl", &text)) return out;
+    const std::string closed = "{\"event\": \"closed\", \"connection\": ";
+    for (std::size_t at = text.find(closed); at != std::string::npos; at = text.find(closed, at + 1)) {
+        int number = std::atoi(text.c_str() + at + closed.size());
+        if (number <= g_connectionMark) continue;
+        std::size_t end = text.find('\n', at);
+        out.emplace_back(number,
+                         JsonString(text.substr(at, end == std::string::npos ? end : end - at), "outcome"));
+    }
+    return out;
 }
 
 // ------------------------------------------------------------------ calls

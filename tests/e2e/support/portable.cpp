@@ -12,6 +12,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -230,5 +232,80 @@ unsigned long ProcessId() {
 #if !defined(_WIN32)
 std::string KnownLimitation(const std::string &) { return ""; }
 #endif
+
+// ------------------------------------------------------------------ faults
+
+ExclusiveHold &ExclusiveHold::operator=(ExclusiveHold &&other) noexcept {
+    if (this != &other) {
+        Release();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+void ExclusiveHold::Release() {
+    if (handle_ == -1) return;
+#if defined(_WIN32)
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+#else
+    ::close(static_cast<int>(handle_));  // drops the lock with the descriptor
+#endif
+    handle_ = -1;
+}
+
+ExclusiveHold HoldFileExclusively(const std::string &linuxPath) {
+#if defined(_WIN32)
+    HANDLE h = CreateFileW(PathOf(linuxPath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ExclusiveHold();
+    return ExclusiveHold(reinterpret_cast<std::intptr_t>(h));
+#else
+    int fd = ::open(linuxPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return ExclusiveHold();
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return ExclusiveHold();
+    }
+    return ExclusiveHold(fd);
+#endif
+}
+
+bool ResizeFile(const std::string &linuxPath, unsigned long long size) {
+    std::error_code ec;
+    fs::resize_file(PathOf(linuxPath), static_cast<std::uintmax_t>(size), ec);
+    return !ec;
+}
+
+int CachedHandleAllowance() {
+#if defined(_WIN32)
+    return 2;
+#else
+    return 0;
+#endif
+}
+
+long long PeakResidentKiB() {
+#if defined(_WIN32)
+    return -1;
+#else
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::atoll(line.c_str() + 6);
+    return -1;
+#endif
+}
+
+bool ResetPeakResident() {
+#if defined(_WIN32)
+    return false;
+#else
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    out.flush();
+    return static_cast<bool>(out);
+#endif
+}
 
 }  // namespace e2e

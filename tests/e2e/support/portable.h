@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -54,5 +55,45 @@ unsigned long ProcessId();
 // can. The Windows build's list names what Wine's WinINet cannot do; the
 // Linux build knows of nothing.
 std::string KnownLimitation(const std::string &testName);
+
+// ------------------------------------------------------------------ faults
+
+// A file held open the way the library's exclusive writers hold theirs, so
+// that no call can create, truncate or write it while this object lives:
+// Linux, an flock(LOCK_EX) on a descriptor of our own; Windows, a handle
+// opened with no sharing at all. The file is created when missing, never
+// truncated. Move-only; released on destruction.
+class ExclusiveHold {
+public:
+    ExclusiveHold() = default;
+    explicit ExclusiveHold(std::intptr_t handle) : handle_(handle) {}
+    ExclusiveHold(ExclusiveHold &&other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+    ExclusiveHold &operator=(ExclusiveHold &&other) noexcept;
+    ExclusiveHold(const ExclusiveHold &) = delete;
+    ExclusiveHold &operator=(const ExclusiveHold &) = delete;
+    ~ExclusiveHold() { Release(); }
+
+    bool held() const { return handle_ != -1; }
+    void Release();
+
+private:
+    std::intptr_t handle_ = -1;  // a descriptor or a HANDLE; -1 for none
+};
+ExclusiveHold HoldFileExclusively(const std::string &linuxPath);
+
+// Sets a file's size (cut or extended with zeros; extended files may be sparse).
+bool ResizeFile(const std::string &linuxPath, unsigned long long size);
+
+// Handles the platform's internet stack may keep from one call to the next
+// for reuse (WinINet's connection and name caches), which a leak check has to
+// allow for; 0 where a call keeps nothing once it returns.
+int CachedHandleAllowance();
+
+// The process's peak resident memory in KiB (Linux: VmHWM), or -1 where the
+// system does not tell (Windows, Wine).
+long long PeakResidentKiB();
+// Starts the peak over from the current resident size, where the system
+// allows it (Linux: /proc/self/clear_refs); false when it does not.
+bool ResetPeakResident();
 
 }  // namespace e2e

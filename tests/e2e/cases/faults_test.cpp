@@ -1,0 +1,465 @@
+// The fault matrix: every family of exports against every way the network,
+// the service or the file system can fail, each row with its result, the
+// state of the output file, what reached the service, and the process's
+// descriptors (handles) back where they were.
+//
+// Stalls are not among the rows: the exports keep the stack's 60-second
+// time-outs, and a stalled service is covered at the transport level, with
+// the time-outs shrunk, by the unit test AStalledServerFailsWithinTheStallTimeout.
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "rows.h"
+
+namespace e2e {
+namespace {
+
+const char *const kBodyFile = "/temp4/Report2.txt";
+const char *const kBodyFolder = "/temp4";
+const std::string kLocation =
+    "https://www.facebook.com/connect/login_success.html#access_token=EAAFAULT&expires_in=5183999";
+
+enum class Family { kFetch, kFormPost, kNotes, kUpload, kSignIn };
+
+struct Export {
+    const char *fn = nullptr;
+    Family family = Family::kFetch;
+    std::vector<std::string> args;  // "$OUT" and "$MEDIA" stand for the row's files
+};
+
+const std::vector<Export> &Exports() {
+    static const std::vector<Export> all = {
+        {"FaceBookToken", Family::kFetch, {"https://graph.facebook.com/faults?x=1", "$OUT"}},
+        {"FaceBookStatus", Family::kFormPost, {"m", "T", "100", "", "$OUT"}},
+        {"FaceBookCheckIn", Family::kFormPost, {"m", "T", "100", "", "$OUT"}},
+        {"FaceBookEvents", Family::kFormPost, {"n", "T", "100", "", "$OUT"}},
+        {"FaceBookDelete", Family::kFormPost, {"", "T", "100_200", "", "$OUT"}},
+        {"FaceBookNotes", Family::kNotes, {"t", "T", "1", "c", "$OUT"}},
+        {"FaceBookNotesEdit", Family::kNotes, {"t", "T", "2", "c", "1", "$OUT"}},
+        {"FaceBookNotesView", Family::kNotes, {"T", "1", "2", "$OUT"}},
+        {"FaceBookNotesDelete", Family::kNotes, {"T", "2", "1", "$OUT"}},
+        {"FaceBookPictureUpload", Family::kUpload, {"$MEDIA", "100", "m", "T", "$OUT"}},
+        {"FaceBookVideoUpload", Family::kUpload, {"$MEDIA", "100", "t", "T", "$OUT"}},
+        {"FaceBookTokenGraph", Family::kSignIn, {}},
+    };
+    return all;
+}
+
+// What a row arranges before its call.
+enum class Setup {
+    kNone,
+    kHideHosts,      // the service's host names stop resolving
+    kMissingFolder,  // the output file's folder does not exist
+    kHoldOutput,     // another party holds the output file exclusively
+    kDeleteMedia,    // the media file is gone when the call starts
+    kLargeMedia,     // a media file far larger than the socket buffers
+    kHugeAnswer,     // a 100 MiB answer, read from a sparse file by the service
+};
+
+struct FaultRow {
+    std::string name;
+    Export exp;
+    std::vector<Response> script;
+    Setup setup = Setup::kNone;
+    bool needsService = true;  // false: holds with a refusing service and with none
+    int result = VFB_DONE;     // all but the sign-in
+    std::string location;      // the sign-in's result
+    FileExpect file;
+    int requests = 0;      // requests the service must record
+    int connections = -1;  // connections it must accept; -1: not checked
+};
+
+void PrintTo(const FaultRow &row, std::ostream *os) { *os << row.name; }
+
+std::string Filler(std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += static_cast<char>('A' + i % 23);
+    return s;
+}
+
+const std::size_t kCutBody = 1500;  // below the form posts' 1999-byte limit
+// Two whole 512-byte chunks: every stack then agrees on what "received so far" is.
+const std::size_t kCutAfter = 1024;
+
+// The normal answer of the row's export, with `body` as its body.
+Response Answer(Family f, const std::string &body) {
+    if (f != Family::kSignIn) return Response::Ok(body);
+    Response r = Response::Status(302, body);
+    r.WithHeader("Location", kLocation).WithHeader("Content-Type", "text/html");
+    return r;
+}
+
+std::string Short(const char *fn) { return std::string(fn).substr(8); }  // without "FaceBook"
+
+const std::vector<FaultRow> &FaultRows() {
+    static const std::vector<FaultRow> rows = [] {
+        std::vector<FaultRow> v;
+        for (const Export &e : Exports()) {
+            const Family f = e.family;
+            // The result of a call that never got a response, and what it leaves.
+            int noResponse = 0;
+            FileExpect noResponseFile = FileExpect::Untouched();
+            switch (f) {
+                case Family::kFetch:
+                case Family::kNotes:  // the notes return their fetch's result
+                    noResponse = VFB_ERR_OPEN;
+                    break;
+                case Family::kFormPost:
+                    noResponse = VFB_ERR_SEND;
+                    break;
+                case Family::kUpload:
+                    noResponse = VFB_ERR_START;
+                    break;
+                case Family::kSignIn:
+                    noResponseFile = FileExpect::Content("");  // created, left empty
+                    break;
+            }
+            auto add = [&](const std::string &fault, FaultRow r) {
+                r.name = Short(e.fn) + "_" + fault;
+                if (!r.exp.fn) r.exp = e;
+                v.push_back(std::move(r));
+            };
+            auto failed = [&](std::vector<Response> script, Setup setup, int requests, int connections,
+                              bool needsService = true) {
+                FaultRow r;
+                r.script = std::move(script);
+                r.setup = setup;
+                r.needsService = needsService;
+                r.result = noResponse;
+                r.file = noResponseFile;
+                r.requests = requests;
+                r.connections = connections;
+                return r;
+            };
+
+            // Name resolution. Only the fetch names its host; for the others
+            // the sandbox's own host table stops naming the service's hosts.
+            if (f == Family::kFetch) {
+                FaultRow r = failed({}, Setup::kNone, 0, 0, false);
+                r.exp = e;
+                r.exp.args[0] = "https://nonexistent.invalid/faults";
+                add("UnresolvableNamedHost", r);
+            }
+            add("UnresolvableHost", failed({}, Setup::kHideHosts, 0, 0, false));
+            add("ConnectionRefused",
+                failed(std::vector<Response>(4, Response::Refuse()), Setup::kNone, 0, 1, false));
+            add("UntrustedCertificate", failed({Response::Cert("untrusted")}, Setup::kNone, 0, 1));
+            add("CertificateForAnotherHost", failed({Response::Cert("wrong_host")}, Setup::kNone, 0, 1));
+            add("HandshakeAborted", failed({Response::Fault("\"abort_handshake\"")}, Setup::kNone, 0, 1));
+
+            // The request arrived whole; the connection ends before any response.
+            for (const char *type : {"reset", "close"}) {
+                FaultRow r = failed({Answer(f, "never sent")
+                                         .WithFault(std::string("{\"type\": \"") + type +
+                                                    "\", \"stage\": \"before_response\"}")},
+                                    Setup::kNone, 1, 1);
+                if (f == Family::kUpload) {
+                    // Ending the upload fails unnoticed; the capture then reads nothing.
+                    r.result = VFB_DONE;
+                    r.file = FileExpect::Content("");
+                }
+                add(std::string(type == std::string("reset") ? "Reset" : "Closed") + "BeforeResponse", r);
+            }
+
+            // Reset after part of the body; the delay lets that part arrive first.
+            {
+                FaultRow r;
+                r.script = {Answer(f, Filler(kCutBody))
+                                .WithFault("{\"type\": \"reset\", \"stage\": \"during_response_body\", "
+                                           "\"after_bytes\": " +
+                                           std::to_string(kCutAfter) + ", \"delay\": 0.3}")};
+                r.requests = r.connections = 1;
+                if (f == Family::kFormPost) {
+                    r.result = VFB_ERR_READ;
+                    r.file = FileExpect::Untouched();
+                } else {
+                    // Streamed: the bytes that arrived stay; the headers (and the Location) came whole.
+                    r.file = FileExpect::Content(Filler(kCutAfter));
+                    r.location = kLocation;
+                }
+                add("ResetDuringResponseBody", r);
+            }
+
+            if (f == Family::kUpload) {
+                FaultRow r = failed(
+                    {Response::Ok("{}").WithFault("{\"type\": \"reset\", \"stage\": \"during_request_body\", "
+                                                  "\"after_bytes\": 65536}")},
+                    Setup::kLargeMedia, 1, 1);
+                r.result = VFB_ERR_SEND_CHUNK;
+                add("ResetDuringRequestBody", r);
+
+                FaultRow gone = failed({}, Setup::kDeleteMedia, 0, 0, false);
+                gone.result = VFB_ERR_OPEN_ROOT_OR_MEDIA;
+                add("MediaDeletedBeforeCall", gone);
+            }
+
+            if (f == Family::kFormPost) {
+                FaultRow r;
+                r.setup = Setup::kHugeAnswer;
+                r.result = VFB_ERR_TOO_LARGE;
+                r.file = FileExpect::Untouched();
+                r.requests = r.connections = 1;
+                add("HundredMebibyteAnswer", r);
+            }
+
+            // The file system: the exchange is unaffected, the file is not written.
+            {
+                FaultRow r;
+                r.script = {Answer(f, "{\"id\":\"fresh\"}")};
+                r.setup = Setup::kMissingFolder;
+                r.file = FileExpect::Absent();
+                r.location = kLocation;
+                r.requests = r.connections = 1;
+                add("MissingOutputFolder", r);
+                r.setup = Setup::kHoldOutput;
+                r.file = FileExpect::Untouched();
+                add("OutputHeldExclusively", r);
+            }
+        }
+        return v;
+    }();
+    return rows;
+}
+
+// The process's descriptors (handles) are where they were before the call.
+// A resolver thread may close its end a moment after the call returns.
+void ExpectHandlesBackTo(int before) {
+    int after = CountOpenHandles();
+    for (int i = 0; i < 100 && std::abs(after - before) > CachedHandleAllowance(); ++i) {
+        SleepMs(20);
+        after = CountOpenHandles();
+    }
+    EXPECT_LE(std::abs(after - before), CachedHandleAllowance())
+        << "descriptors (handles) before the call: " << before << ", after: " << after;
+}
+
+struct FaultRowName {
+    std::string operator()(const ::testing::TestParamInfo<FaultRow> &info) const { return info.param.name; }
+};
+
+// Rewrites the sandbox's host table without the service's names for as long
+// as it lives. Only ever inside the sandbox, whose /etc/hosts is its own.
+class HiddenHosts {
+public:
+    HiddenHosts() {
+        if (GetEnv("VFB_SANDBOX") != "1" || !ReadFile(kHosts, &saved_)) return;
+        std::string kept;
+        std::size_t at = 0;
+        while (at < saved_.size()) {
+            std::size_t end = saved_.find('\n', at);
+            if (end == std::string::npos) end = saved_.size();
+            std::string line = saved_.substr(at, end - at);
+            if (line.find("facebook.com") == std::string::npos) kept += line + "\n";
+            at = end + 1;
+        }
+        active_ = WriteFile(kHosts, kept);
+    }
+    ~HiddenHosts() {
+        if (active_) WriteFile(kHosts, saved_);
+    }
+    bool active() const { return active_; }
+
+private:
+    static constexpr const char *kHosts = "/etc/hosts";
+    std::string saved_;
+    bool active_ = false;
+};
+
+class FaultRowTest : public E2ETest, public ::testing::WithParamInterface<FaultRow> {
+protected:
+    void SetUp() override {
+        E2ETest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        if (!DirExists(kBodyFolder)) MakeDirs(kBodyFolder);
+    }
+    void TearDown() override {
+        if (InsideSandbox() && !DirExists(kBodyFolder)) MakeDirs(kBodyFolder);
+        E2ETest::TearDown();
+    }
+
+    // The first exchange of a process may set up what lives as long as the
+    // process (the TLS library's tables); that is not a leak of a call.
+    static void WarmUp() {
+        static bool done = false;
+        if (done || !ServiceRunning()) return;
+        done = true;
+        WriteScript({Response::Ok("warm"), Response::Ok("warm")});
+        std::string dir = GetEnv("VFB_E2E_TMP").empty() ? "/tmp/vfb-e2e" : GetEnv("VFB_E2E_TMP");
+        std::string out = dir + "/" + std::to_string(ProcessId()) + "/warm-up.bin";
+        FaceBookToken(Widen("https://graph.facebook.com/warm").c_str(), WidePath(out).c_str());
+        FaceBookStatus(Widen("m").c_str(), Widen("T").c_str(), Widen("1").c_str(), nullptr,
+                       WidePath(out).c_str());
+        RemoveFile(out);
+        ResetRecording();
+    }
+
+    void Run(const FaultRow &row);
+};
+
+void FaultRowTest::Run(const FaultRow &row) {
+    WarmUp();
+    const bool signIn = row.exp.family == Family::kSignIn;
+    Call call{row.exp.fn, row.exp.args};
+    std::string out = signIn ? std::string(kBodyFile) : Out();
+    if (row.setup == Setup::kMissingFolder) {
+        if (signIn) {
+            ASSERT_TRUE(RemoveTree(kBodyFolder) && !DirExists(kBodyFolder))
+                << "cannot remove " << kBodyFolder;
+        } else {
+            out = Dir() + "/missing/out.bin";
+            for (auto &a : call.args)
+                if (a == "$OUT") a = "$DIR/missing/out.bin";
+        }
+    } else {
+        ASSERT_TRUE(WriteFile(out, kPrevious));
+    }
+
+    std::vector<Response> script = row.script;
+    if (row.setup == Setup::kHugeAnswer) {
+        // Sparse: the 100 MiB cost the service a read, not the sandbox's memory.
+        const std::string huge = Dir() + "/huge-answer.bin";
+        ASSERT_TRUE(WriteFile(huge, "{\"data\":\"")) << huge;
+        ASSERT_TRUE(ResizeFile(huge, 100ull << 20)) << huge;
+        script = {Response::FromFile(huge)};
+    }
+    if (ServiceRunning()) WriteScript(script);
+
+    if (row.exp.family == Family::kUpload) {
+        if (row.setup == Setup::kLargeMedia) {
+            // Larger than anything the sockets can buffer, so the reset meets the chunks.
+            ASSERT_TRUE(WriteFile(Media(), "\xFF\xD8\xFF\xE0"));
+            ASSERT_TRUE(ResizeFile(Media(), 32ull << 20));
+        } else {
+            ASSERT_TRUE(WriteFile(Media(), "\xFF\xD8\xFF\xE0 a small photo"));
+        }
+        if (row.setup == Setup::kDeleteMedia) {
+            ASSERT_TRUE(RemoveFile(Media()));
+        }
+    }
+
+    std::unique_ptr<HiddenHosts> hidden;
+    if (row.setup == Setup::kHideHosts) {
+#if defined(_WIN32)
+        GTEST_SKIP() << "WinINet keeps the names it resolved for the life of the process, so a changed "
+                        "host table does not make the service's hosts unresolvable";
+#endif
+        hidden.reset(new HiddenHosts);
+        if (!hidden->active()) GTEST_SKIP() << "the sandbox's host table cannot be changed here";
+    }
+    ExclusiveHold hold;
+    if (row.setup == Setup::kHoldOutput) {
+        hold = HoldFileExclusively(out);
+        ASSERT_TRUE(hold.held()) << "cannot hold " << out;
+    }
+    long long peakBefore = -1;
+    if (row.setup == Setup::kHugeAnswer) {
+        ResetPeakResident();
+        peakBefore = PeakResidentKiB();
+    }
+
+    const int handlesBefore = CountOpenHandles();
+    ASSERT_GT(handlesBefore, 0);
+    CallResult got = Invoke(call);
+    ExpectHandlesBackTo(handlesBefore);
+
+    if (signIn) {
+        EXPECT_EQ(got.location, row.location);
+    } else {
+        EXPECT_EQ(got.code, row.result) << row.exp.fn << ": " << vfb_result_meaning(got.code, nullptr);
+    }
+
+    if (row.setup == Setup::kHugeAnswer) {
+        const long long peakAfter = PeakResidentKiB();
+        if (peakBefore < 0 || peakAfter < 0) {
+            std::printf("[   NOTE   ] %s: the peak resident size is not known here; memory not checked\n",
+                        row.name.c_str());
+        } else {
+            EXPECT_LT(peakAfter - peakBefore, 16 * 1024)
+                << "KiB of resident memory grew while refusing a 100 MiB answer";
+        }
+        // The service never got to send it all: the call stopped reading.
+        std::vector<std::pair<int, std::string>> outcomes;
+        for (int i = 0; i < 250 && outcomes.empty(); ++i) {
+            outcomes = ConnectionOutcomes();
+            if (outcomes.empty()) SleepMs(20);
+        }
+        ASSERT_EQ(outcomes.size(), 1u);
+        EXPECT_NE(outcomes[0].second, "answered") << "the whole 100 MiB were read";
+    }
+
+    hold.Release();
+    hidden.reset();
+
+    if (ServiceRunning()) {
+        auto requests =
+            row.requests > 0 ? WaitForRequests(static_cast<std::size_t>(row.requests)) : Requests();
+        EXPECT_EQ(static_cast<int>(requests.size()), row.requests) << "requests recorded";
+        if (row.connections >= 0 && row.requests == 0 && row.connections > 0) {
+            // A stack may try again a connection that failed before any request was sent.
+            EXPECT_GE(ConnectionCount(), row.connections) << "connections accepted";
+        } else if (row.connections >= 0) {
+            EXPECT_EQ(ConnectionCount(), row.connections)
+                << "connections accepted (a request is never sent twice)";
+        }
+    }
+    CheckFile(out, row.file);
+    if (row.setup == Setup::kMissingFolder) {
+        EXPECT_FALSE(DirExists(signIn ? std::string(kBodyFolder) : Dir() + "/missing"))
+            << "the library must not create the folder";
+    }
+}
+
+TEST_P(FaultRowTest, Run) {
+    if (GetParam().needsService) {
+        E2E_NEED_SERVICE();
+    }
+    Run(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultRowTest, ::testing::ValuesIn(FaultRows()), FaultRowName());
+
+// A media file that shrinks while it is being sent: the body would no longer
+// match the declared length, so the upload stops with 7. The service stalls
+// after the first 64 KiB, which holds the upload mid-file while the file is cut.
+using MediaShrinks = E2ETest;
+
+TEST_F(MediaShrinks, DuringTheUploadGives7) {
+    E2E_NEED_SERVICE();
+    for (const char *fn : {"FaceBookPictureUpload", "FaceBookVideoUpload"}) {
+        SCOPED_TRACE(fn);
+        ResetRecording();
+        WriteScript({Response::Ok("{}").WithFault(
+            "{\"type\": \"stall\", \"stage\": \"during_request_body\", \"after_bytes\": 65536, \"seconds\": "
+            "1.5}")});
+        ASSERT_TRUE(WriteFile(Media(), "\xFF\xD8\xFF\xE0"));
+        ASSERT_TRUE(ResizeFile(Media(), 32ull << 20));
+        ASSERT_TRUE(WriteFile(Out(), kPrevious));
+        const int handlesBefore = CountOpenHandles();
+        ASSERT_GT(handlesBefore, 0);
+
+        std::atomic<int> code{-1};
+        std::thread upload([&] { code = Invoke({fn, {"$MEDIA", "100", "m", "T", "$OUT"}}).code; });
+        // The request's head is recorded as it arrives; the body follows.
+        const std::string requests = GetEnv("VFB_FAKE_DIR") + "/requests";
+        bool started = false;
+        for (int i = 0; i < 500 && !started && code == -1; ++i) {
+            for (const auto &name : ListDir(requests))
+                if (name.find(".raw") != std::string::npos) started = true;
+            if (!started) SleepMs(5);
+        }
+        const bool cut = started && ResizeFile(Media(), 0);
+        upload.join();
+        if (!started) {
+            ADD_FAILURE() << "the upload never reached the service; result " << code;
+            continue;
+        }
+        if (!cut) GTEST_SKIP() << "this system does not let another party cut a file being read";
+        EXPECT_EQ(code, VFB_ERR_MEDIA_READ) << vfb_result_meaning(code, nullptr);
+        CheckFile(Out(), FileExpect::Untouched());
+        ExpectHandlesBackTo(handlesBefore);
+    }
+}
+
+}  // namespace
+}  // namespace e2e
