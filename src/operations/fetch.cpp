@@ -10,12 +10,21 @@ namespace {
 // and sent unasked with later calls' requests, and libcurl would send them in
 // the clear of a Basic header; neither belongs in a library that keeps no
 // state between calls, so such URLs are refused before anything is sent.
+// The authority is looked for where a lenient parser finds it: libcurl takes
+// "https:/u@h", "https:///u@h" and "1https://u@h" for "https://u@h", and a
+// "://" later in the query is no scheme at all.
 bool HasUserInfo(WStringView url) {
-    const std::size_t scheme = url.find(WidenAscii("://"));
-    const std::size_t start = scheme == WStringView::npos ? 0 : scheme + 3;
-    std::size_t end = url.find_first_of(WidenAscii("/?#"), start);
-    if (end == WStringView::npos) end = url.size();
-    return url.substr(start, end - start).find('@') != WStringView::npos;
+    const auto authorityHasAt = [url](std::size_t start) {
+        while (start < url.size() && (url[start] == '/' || url[start] == '\\')) ++start;
+        const std::size_t end = url.find_first_of(WidenAscii("/\\?#"), start);
+        return url.substr(start, end == WStringView::npos ? WStringView::npos : end - start).find('@') !=
+               WStringView::npos;
+    };
+    // Without a scheme the URL begins with its authority; with one, the
+    // authority follows the scheme's colon and however many slashes.
+    const std::size_t colon = url.find(':');
+    const bool schemeColon = colon != WStringView::npos && colon < url.find_first_of(WidenAscii("/\\?#"));
+    return authorityHasAt(0) || (schemeColon && authorityHasAt(colon + 1));
 }
 
 }  // namespace
