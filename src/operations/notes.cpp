@@ -52,6 +52,15 @@ std::optional<WString> FieldValue(Field field, const NoteArguments &args) {
     return std::nullopt;
 }
 
+// In a URL a raw number sign starts the fragment, which no stack sends: the
+// rest of the query (the other texts, the token) would be dropped silently.
+// The query table leaves it raw, so the URL it goes into escapes it.
+WString EscapeNumberSign(WString value) {
+    for (std::size_t at = value.find('#'); at != WString::npos; at = value.find('#', at + 3))
+        value.replace(at, 1, WidenAscii("%23"));
+    return value;
+}
+
 }  // namespace
 
 int RunNoteOperation(const Platform &platform, NoteOperation which, const NoteArguments &args,
@@ -61,7 +70,7 @@ int RunNoteOperation(const Platform &platform, NoteOperation which, const NoteAr
     for (int i = 0; i < row.fieldCount; ++i) {
         std::optional<WString> value = FieldValue(row.fields[i], args);
         if (!value) return VFB_ERR_OPEN;
-        values[i] = std::move(*value);
+        values[i] = EscapeNumberSign(std::move(*value));
     }
     const WString urlTemplate = WidenAscii("https://") + WidenAscii(*row.host) + WidenAscii(row.pathTemplate);
     const std::optional<WString> url =

@@ -139,6 +139,19 @@ TEST_F(Notes, ReturnWhatTheFetchReturnedSoAFailureIsNeverReadAsThisCallsAnswer) 
     EXPECT_EQ(p.files.files[kOut].bytes, "earlier");
 }
 
+TEST_F(Notes, ANumberSignNeverCutsTheUrl) {
+    const WString title = W("C# tips"), content = W("#1 & #2"), token = W("T#K"), uid = W("u#1");
+    NoteArguments a;
+    a.title = title.c_str();
+    a.content = content.c_str();
+    a.accessToken = token.c_str();
+    a.uid = uid.c_str();
+    EXPECT_EQ(Run(NoteOperation::kCreate, a), VFB_DONE);
+    EXPECT_EQ(p.internet.requests.at(0).target,
+              "https://api.facebook.com/method/notes.create?uid=u%231&title=C%23%20tips"
+              "&content=%231%20%26%20%232&access_token=T%23K");
+}
+
 TEST_F(Notes, OverlongTextsOrUrlsSendNothing) {
     NoteArguments a;
     const WString longTitle = W(std::string(400, '&'));

@@ -44,8 +44,11 @@ ExpectedRequest FormRequest(const std::string &verb, const std::string &target, 
     r.method = verb;
     r.host = kGraphHost;
     r.target = target;
-    r.exact = {{"Host", kGraphHost}, {"User-Agent", kAgent}, {"Accept", "*/*"},
-               {"Content-Type", type}, {"Content-Length", "0"}};
+    r.exact = {{"Host", kGraphHost},
+               {"User-Agent", kAgent},
+               {"Accept", "*/*"},
+               {"Content-Type", type},
+               {"Content-Length", "0"}};
     r.strict = true;
     return r;
 }
@@ -58,8 +61,8 @@ ExpectedRequest AnyRequest(const std::string &verb, const std::string &host) {
     return r;
 }
 
-Row Make(std::string name, Call call, std::vector<Response> script, ExpectedRequest request,
-         int result, FileExpect file) {
+Row Make(std::string name, Call call, std::vector<Response> script, ExpectedRequest request, int result,
+         FileExpect file) {
     Row r;
     r.name = std::move(name);
     r.call = std::move(call);
@@ -101,11 +104,11 @@ const std::vector<Row> &FetchRows() {
     static const std::vector<Row> rows = [] {
         std::vector<Row> v;
         const std::string body = "{\"access_token\":\"abc\",\"expires\":\"5183999\"}";
-        v.push_back(Make("RequestLineAndAgent",
-                         {"FaceBookToken", {"https://graph.facebook.com/oauth/access_token?client_id=1&x=a+b", "$OUT"}},
-                         {Response::Ok(body)},
-                         FetchRequest(kGraphHost, "/oauth/access_token?client_id=1&x=a+b"), VFB_DONE,
-                         FileExpect::Content(body)));
+        v.push_back(Make(
+            "RequestLineAndAgent",
+            {"FaceBookToken", {"https://graph.facebook.com/oauth/access_token?client_id=1&x=a+b", "$OUT"}},
+            {Response::Ok(body)}, FetchRequest(kGraphHost, "/oauth/access_token?client_id=1&x=a+b"), VFB_DONE,
+            FileExpect::Content(body)));
         v.push_back(Make("OtherHost", {"FaceBookToken", {"https://www.facebook.com/", "$OUT"}},
                          {Response::Ok("<html/>")}, FetchRequest(kDialogHost, "/"), VFB_DONE,
                          FileExpect::Content("<html/>")));
@@ -129,24 +132,31 @@ const std::vector<Row> &FetchRows() {
         {
             Response closeDelimited = Response::Ok(Filler(1500));
             closeDelimited.contentLength = false;
-            v.push_back(Make("CloseDelimitedBodyStored", {"FaceBookToken", {"https://graph.facebook.com/d", "$OUT"}},
-                             {closeDelimited}, FetchRequest(kGraphHost, "/d"), VFB_DONE,
-                             FileExpect::Content(Filler(1500))));
+            v.push_back(Make("CloseDelimitedBodyStored",
+                             {"FaceBookToken", {"https://graph.facebook.com/d", "$OUT"}}, {closeDelimited},
+                             FetchRequest(kGraphHost, "/d"), VFB_DONE, FileExpect::Content(Filler(1500))));
         }
         // A read that fails after some chunks: 999, and the bytes received so far.
-        v.push_back(Make("CutShortKeepsWhatArrived", {"FaceBookToken", {"https://graph.facebook.com/e", "$OUT"}},
-                         {Response::Ok(Filler(4000)).WithFault("{\"type\": \"close\", \"stage\": \"during_response_body\", \"after_bytes\": 2048}")},
-                         FetchRequest(kGraphHost, "/e"), VFB_DONE, FileExpect::Content(Filler(2048))));
-        v.push_back(NoRequest(Make("UntrustedCertificate", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
-                                   {Response::Cert("untrusted")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
-        v.push_back(NoRequest(Make("WrongHostCertificate", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
-                                   {Response::Cert("wrong_host")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
-        v.push_back(NoRequest(Make("HandshakeAborted", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
-                                   {Response::Fault("\"abort_handshake\"")}, {}, VFB_ERR_OPEN,
-                                   FileExpect::Untouched())));
+        v.push_back(Make(
+            "CutShortKeepsWhatArrived", {"FaceBookToken", {"https://graph.facebook.com/e", "$OUT"}},
+            {Response::Ok(Filler(4000))
+                 .WithFault(
+                     "{\"type\": \"close\", \"stage\": \"during_response_body\", \"after_bytes\": 2048}")},
+            FetchRequest(kGraphHost, "/e"), VFB_DONE, FileExpect::Content(Filler(2048))));
+        v.push_back(NoRequest(
+            Make("UntrustedCertificate", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
+                 {Response::Cert("untrusted")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
+        v.push_back(NoRequest(
+            Make("WrongHostCertificate", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
+                 {Response::Cert("wrong_host")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
+        v.push_back(NoRequest(
+            Make("HandshakeAborted", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
+                 {Response::Fault("\"abort_handshake\"")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
         {
-            Row r = Make("MissingOutputFolder", {"FaceBookToken", {"https://graph.facebook.com/me", "$DIR/missing/out.bin"}},
-                         {Response::Ok("body")}, FetchRequest(kGraphHost, "/me"), VFB_DONE, FileExpect::Absent());
+            Row r =
+                Make("MissingOutputFolder",
+                     {"FaceBookToken", {"https://graph.facebook.com/me", "$DIR/missing/out.bin"}},
+                     {Response::Ok("body")}, FetchRequest(kGraphHost, "/me"), VFB_DONE, FileExpect::Absent());
             r.precreate = false;
             v.push_back(r);
         }
@@ -160,38 +170,50 @@ const std::vector<Row> &NotesRows() {
         std::vector<Row> v;
         const std::string answer = "{\"note_id\":\"4711\"}";
         // Texts pass the encoding table; identifiers and the token go raw.
-        v.push_back(Make("Create",
-                         {"FaceBookNotes", {"My note & more", kToken, "u&1=2", "line1\r\nline2 50%!", "$OUT"}},
-                         {Response::Ok(answer)},
-                         FetchRequest(kRestHost, std::string("/method/notes.create?uid=u&1=2&title=My%20note%20%26%20more"
-                                                             "&content=line1%0D%0Aline2%2050%25%21&access_token=") + kToken),
-                         VFB_DONE, FileExpect::Content(answer)));
+        v.push_back(Make(
+            "Create", {"FaceBookNotes", {"My note & more", kToken, "u&1=2", "line1\r\nline2 50%!", "$OUT"}},
+            {Response::Ok(answer)},
+            FetchRequest(kRestHost, std::string("/method/notes.create?uid=u&1=2&title=My%20note%20%26%20more"
+                                                "&content=line1%0D%0Aline2%2050%25%21&access_token=") +
+                                        kToken),
+            VFB_DONE, FileExpect::Content(answer)));
         // uid, the fifth argument, goes second in the query.
-        v.push_back(Make("EditUidSecond",
-                         {"FaceBookNotesEdit", {"New title", kToken, "4711", "a=b;c", "100", "$OUT"}},
-                         {Response::Ok("true")},
-                         FetchRequest(kRestHost, std::string("/method/notes.edit?note_id=4711&uid=100&title=New%20title"
-                                                             "&content=a%3Db%3Bc&access_token=") + kToken),
-                         VFB_DONE, FileExpect::Content("true")));
+        v.push_back(Make(
+            "EditUidSecond", {"FaceBookNotesEdit", {"New title", kToken, "4711", "a=b;c", "100", "$OUT"}},
+            {Response::Ok("true")},
+            FetchRequest(kRestHost, std::string("/method/notes.edit?note_id=4711&uid=100&title=New%20title"
+                                                "&content=a%3Db%3Bc&access_token=") +
+                                        kToken),
+            VFB_DONE, FileExpect::Content("true")));
         v.push_back(Make("ViewOwnerUnderscoreNote", {"FaceBookNotesView", {kToken, "100", "200", "$OUT"}},
                          {Response::Ok("{\"id\":\"100_200\",\"subject\":\"x\"}")},
                          FetchRequest(kGraphHost, std::string("/100_200?access_token=") + kToken), VFB_DONE,
                          FileExpect::Content("{\"id\":\"100_200\",\"subject\":\"x\"}")));
-        v.push_back(Make("Delete", {"FaceBookNotesDelete", {kToken, "4711", "100", "$OUT"}},
-                         {Response::Ok("true")},
-                         FetchRequest(kRestHost, std::string("/method/notes.delete?note_id=4711&uid=100&access_token=") + kToken),
-                         VFB_DONE, FileExpect::Content("true")));
+        // A number sign would start the URL's fragment and cut off the rest of the query.
+        v.push_back(
+            Make("NumberSignKeepsTheWholeQuery", {"FaceBookNotes", {"C# tips", "T", "u#1", "#1", "$OUT"}},
+                 {Response::Ok("{}")},
+                 FetchRequest(kRestHost,
+                              "/method/notes.create?uid=u%231&title=C%23%20tips&content=%231&access_token=T"),
+                 VFB_DONE, FileExpect::Content("{}")));
+        v.push_back(Make(
+            "Delete", {"FaceBookNotesDelete", {kToken, "4711", "100", "$OUT"}}, {Response::Ok("true")},
+            FetchRequest(kRestHost,
+                         std::string("/method/notes.delete?note_id=4711&uid=100&access_token=") + kToken),
+            VFB_DONE, FileExpect::Content("true")));
         v.push_back(Make("CreateEmptyTexts", {"FaceBookNotes", {"", "T", "1", "", "$OUT"}},
                          {Response::Ok("{}")},
                          FetchRequest(kRestHost, "/method/notes.create?uid=1&title=&content=&access_token=T"),
                          VFB_DONE, FileExpect::Content("{}")));
-        v.push_back(Make("CreateErrorStored", {"FaceBookNotes", {"t", "bad", "1", "c", "$OUT"}},
-                         {Response::Status(400, "{\"error_code\":190}")},
-                         FetchRequest(kRestHost, "/method/notes.create?uid=1&title=t&content=c&access_token=bad"),
-                         VFB_DONE, FileExpect::Content("{\"error_code\":190}")));
+        v.push_back(
+            Make("CreateErrorStored", {"FaceBookNotes", {"t", "bad", "1", "c", "$OUT"}},
+                 {Response::Status(400, "{\"error_code\":190}")},
+                 FetchRequest(kRestHost, "/method/notes.create?uid=1&title=t&content=c&access_token=bad"),
+                 VFB_DONE, FileExpect::Content("{\"error_code\":190}")));
         // A fetch that fails is reported as such (never as 999 beside an earlier file), and writes nothing.
         {
-            Row r = NoRequest(Make("ViewUntrustedGivesTheFetchResult", {"FaceBookNotesView", {"T", "1", "2", "$OUT"}},
+            Row r = NoRequest(Make("ViewUntrustedGivesTheFetchResult",
+                                   {"FaceBookNotesView", {"T", "1", "2", "$OUT"}},
                                    {Response::Cert("untrusted")}, {}, VFB_ERR_OPEN, FileExpect::Untouched()));
             v.push_back(r);
         }
@@ -204,8 +226,8 @@ const std::vector<Row> &FormPostRows() {
     static const std::vector<Row> rows = [] {
         std::vector<Row> v;
         const std::string answer = "{\"id\":\"100_5001\"}";
-        auto post = [&](std::string name, const char *fn, std::string text, std::string target, const char *type,
-                        const char *verb = "POST") {
+        auto post = [&](std::string name, const char *fn, std::string text, std::string target,
+                        const char *type, const char *verb = "POST") {
             v.push_back(Make(std::move(name), {fn, {std::move(text), kToken, "100", "extra", "$OUT"}},
                              {Response::Ok(answer)}, FormRequest(verb, target, type), VFB_DONE,
                              FileExpect::Content(answer)));
@@ -215,12 +237,14 @@ const std::vector<Row> &FormPostRows() {
              kFormTypeCharset);
         // The coordinates' spaces cannot stand raw in a request line: %20, as every stack sends them.
         post("CheckInRequest", "FaceBookCheckIn", "At the lake",
-             "/100/checkins?" + t + "&message=At%20the%20lake&place=Vantrel&coordinates="
-             "{\"latitude\":\"43.24022\",%20\"longitude\":%20\"-79.8533\"}",
+             "/100/checkins?" + t +
+                 "&message=At%20the%20lake&place=Vantrel&coordinates="
+                 "{\"latitude\":\"43.24022\",%20\"longitude\":%20\"-79.8533\"}",
              kFormType);
         post("EventsRequest", "FaceBookEvents", "Launch party",
              "/100/events?" + t + "&name=Launch%20party&start_time=1272718027", kFormType);
-        v.push_back(Make("DeleteRequest", {"FaceBookDelete", {"ignored & text", kToken, "100_200", "more {x}", "$OUT"}},
+        v.push_back(Make("DeleteRequest",
+                         {"FaceBookDelete", {"ignored & text", kToken, "100_200", "more {x}", "$OUT"}},
                          {Response::Ok("true")}, FormRequest("DELETE", "/100_200?" + t, kFormTypeCharset),
                          VFB_DONE, FileExpect::Content("true")));
         // The encoding table as it reaches the wire.
@@ -228,17 +252,18 @@ const std::vector<Row> &FormPostRows() {
              "/100/feed?" + t + "&message=fish%20%26%20chips%20%2B%20peas%0D%0Aline%202", kFormTypeCharset);
         post("MessageSpecExample", "FaceBookStatus", "a b&c=d", "/100/feed?" + t + "&message=a%20b%26c%3Dd",
              kFormTypeCharset);
-        post("MessageBracesAddParameter", "FaceBookStatus", "Hi{x}y z", "/100/feed?" + t + "&message=Hi&x=y%20z",
-             kFormTypeCharset);
+        post("MessageBracesAddParameter", "FaceBookStatus", "Hi{x}y z",
+             "/100/feed?" + t + "&message=Hi&x=y%20z", kFormTypeCharset);
         post("MessageWholeTable", "FaceBookStatus", "\n\r !$%&'()*+,/:;=?@{}",
              "/100/feed?" + t + "&message=%0A%0D%20%21%24%25%26%27%28%29%2A%2B%2C%2F%3A%3B%3D%3F%40&=",
              kFormTypeCharset);
-        post("MessageUnreservedUnchanged", "FaceBookStatus", "AZaz09-._~", "/100/feed?" + t + "&message=AZaz09-._~",
-             kFormTypeCharset);
+        post("MessageUnreservedUnchanged", "FaceBookStatus", "AZaz09-._~",
+             "/100/feed?" + t + "&message=AZaz09-._~", kFormTypeCharset);
         post("MessageEmpty", "FaceBookStatus", "", "/100/feed?" + t + "&message=", kFormTypeCharset);
         post("CheckInMessageEncoded", "FaceBookCheckIn", "a&b",
-             "/100/checkins?" + t + "&message=a%26b&place=Vantrel&coordinates="
-             "{\"latitude\":\"43.24022\",%20\"longitude\":%20\"-79.8533\"}",
+             "/100/checkins?" + t +
+                 "&message=a%26b&place=Vantrel&coordinates="
+                 "{\"latitude\":\"43.24022\",%20\"longitude\":%20\"-79.8533\"}",
              kFormType);
         post("EventsNameEncoded", "FaceBookEvents", "50% off!",
              "/100/events?" + t + "&name=50%25%20off%21&start_time=1272718027", kFormType);
@@ -263,18 +288,24 @@ const std::vector<Row> &FormPostCaptureRows() {
             add("Body1998Stored", {Response::Ok(Filler(1998))}, VFB_DONE, FileExpect::Content(Filler(1998)));
             add("Body1999TooLarge", {Response::Ok(Filler(1999))}, VFB_ERR_TOO_LARGE, FileExpect::Untouched());
             add("Body2000TooLarge", {Response::Ok(Filler(2000))}, VFB_ERR_TOO_LARGE, FileExpect::Untouched());
-            add("Body1MiBTooLarge", {Response::Generated(1 << 20, 3)}, VFB_ERR_TOO_LARGE, FileExpect::Untouched());
+            add("Body1MiBTooLarge", {Response::Generated(1 << 20, 3)}, VFB_ERR_TOO_LARGE,
+                FileExpect::Untouched());
             add("EmptyBodyEmptyFile", {Response::Ok("")}, VFB_DONE, FileExpect::Content(""));
             add("ErrorStatusStored", {Response::Status(403, "{\"error\":{\"code\":200}}")}, VFB_DONE,
                 FileExpect::Content("{\"error\":{\"code\":200}}"));
-            add("UntrustedCertificate", {Response::Cert("untrusted")}, VFB_ERR_SEND, FileExpect::Untouched(), false);
-            add("WrongHostCertificate", {Response::Cert("wrong_host")}, VFB_ERR_SEND, FileExpect::Untouched(), false);
+            add("UntrustedCertificate", {Response::Cert("untrusted")}, VFB_ERR_SEND, FileExpect::Untouched(),
+                false);
+            add("WrongHostCertificate", {Response::Cert("wrong_host")}, VFB_ERR_SEND, FileExpect::Untouched(),
+                false);
             add("CloseMidBody", {Response::Ok(Filler(1000)).WithFault("\"close_mid_body\"")}, VFB_ERR_READ,
                 FileExpect::Untouched());
             add("ResetMidBody",
-                {Response::Ok(Filler(1000)).WithFault("{\"type\": \"reset\", \"stage\": \"during_response_body\", \"after_bytes\": 300, \"delay\": 0.3}")},
+                {Response::Ok(Filler(1000))
+                     .WithFault("{\"type\": \"reset\", \"stage\": \"during_response_body\", \"after_bytes\": "
+                                "300, \"delay\": 0.3}")},
                 VFB_ERR_READ, FileExpect::Untouched());
-            Row missing = Make(p + "_MissingOutputFolder", {fp.fn, {"text", "TOKEN", "100", "", "$DIR/missing/out.bin"}},
+            Row missing = Make(p + "_MissingOutputFolder",
+                               {fp.fn, {"text", "TOKEN", "100", "", "$DIR/missing/out.bin"}},
                                {Response::Ok("{}")}, any, VFB_DONE, FileExpect::Absent());
             missing.precreate = false;
             v.push_back(missing);
@@ -297,15 +328,17 @@ const std::vector<Row> &UnreachableRows() {
         };
         add("Fetch", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}}, VFB_ERR_OPEN,
             FileExpect::Untouched());
-        add("FetchUnresolvableHost", {"FaceBookToken", {"https://nonexistent.invalid/", "$OUT"}}, VFB_ERR_OPEN,
-            FileExpect::Untouched());
+        add("FetchUnresolvableHost", {"FaceBookToken", {"https://nonexistent.invalid/", "$OUT"}},
+            VFB_ERR_OPEN, FileExpect::Untouched());
         // The notes operations return their fetch's result, and write no file.
-        add("Notes", {"FaceBookNotes", {"t", "T", "1", "c", "$OUT"}}, VFB_ERR_OPEN, FileExpect::Absent(), false);
+        add("Notes", {"FaceBookNotes", {"t", "T", "1", "c", "$OUT"}}, VFB_ERR_OPEN, FileExpect::Absent(),
+            false);
         add("NotesEdit", {"FaceBookNotesEdit", {"t", "T", "2", "c", "1", "$OUT"}}, VFB_ERR_OPEN,
             FileExpect::Absent(), false);
-        add("NotesView", {"FaceBookNotesView", {"T", "1", "2", "$OUT"}}, VFB_ERR_OPEN, FileExpect::Absent(), false);
-        add("NotesDelete", {"FaceBookNotesDelete", {"T", "2", "1", "$OUT"}}, VFB_ERR_OPEN, FileExpect::Absent(),
+        add("NotesView", {"FaceBookNotesView", {"T", "1", "2", "$OUT"}}, VFB_ERR_OPEN, FileExpect::Absent(),
             false);
+        add("NotesDelete", {"FaceBookNotesDelete", {"T", "2", "1", "$OUT"}}, VFB_ERR_OPEN,
+            FileExpect::Absent(), false);
         for (const auto &fp : kFormPosts)
             add(std::string(fp.fn).substr(8), {fp.fn, {"m", "T", "100", "", "$OUT"}}, VFB_ERR_SEND,
                 FileExpect::Untouched());
@@ -368,19 +401,19 @@ void CheckFile(const std::string &path, const FileExpect &want) {
     std::string bytes;
     bool exists = FileExists(path) && ReadFile(path, &bytes);
     switch (want.kind) {
-    case FileExpect::kAbsent:
-        EXPECT_FALSE(FileExists(path)) << path << " must not exist; holds " << Printable(bytes);
-        break;
-    case FileExpect::kUntouched:
-        ASSERT_TRUE(exists) << path << " was removed";
-        EXPECT_EQ(bytes, kPrevious) << path << " was changed to " << Printable(bytes);
-        break;
-    case FileExpect::kContent:
-        ASSERT_TRUE(exists) << path << " was not written";
-        EXPECT_EQ(bytes.size(), want.content.size()) << path;
-        EXPECT_TRUE(bytes == want.content) << path << " holds " << Printable(bytes) << "\nexpected "
-                                           << Printable(want.content);
-        break;
+        case FileExpect::kAbsent:
+            EXPECT_FALSE(FileExists(path)) << path << " must not exist; holds " << Printable(bytes);
+            break;
+        case FileExpect::kUntouched:
+            ASSERT_TRUE(exists) << path << " was removed";
+            EXPECT_EQ(bytes, kPrevious) << path << " was changed to " << Printable(bytes);
+            break;
+        case FileExpect::kContent:
+            ASSERT_TRUE(exists) << path << " was not written";
+            EXPECT_EQ(bytes.size(), want.content.size()) << path;
+            EXPECT_TRUE(bytes == want.content)
+                << path << " holds " << Printable(bytes) << "\nexpected " << Printable(want.content);
+            break;
     }
 }
 
