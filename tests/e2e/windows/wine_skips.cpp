@@ -25,7 +25,41 @@ const char kCleanCloseIsEnd[] =
     "InternetReadFile reports a clean close before Content-Length as the end of the body (success), "
     "so the form post cannot see the read fail";
 
+// Wine's WinINet takes a connection closed after the request, before any
+// status line, for an HTTP/0.9 answer with an empty body: the send succeeds
+// and the call stores an empty file with 999 instead of failing. A reset sent
+// at that moment sometimes arrives as the same clean close (run to run).
+const char kNoStatusLineIsHttp09[] =
+    "a connection closed (or, depending on timing, reset) before any status line is taken for an empty "
+    "HTTP/0.9 answer, so the call succeeds with an empty file";
+
+// Closing a request handle with most of a large body unread makes Wine's
+// WinINet drain the rest so the connection can be reused; the call's result
+// (5) and the untouched file hold, but the row's check that the service never
+// finished sending cannot, and the peak memory is not measured there.
+const char kCloseDrainsBody[] =
+    "InternetCloseHandle drains the unread rest of the 100 MiB answer to keep the connection, so the "
+    "service does finish sending it";
+
+#define VFB_NO_STATUS_LINE(family)                                                         \
+    {"Faults/FaultRowTest.Run/" family "_ClosedBeforeResponse", kNoStatusLineIsHttp09}, { \
+        "Faults/FaultRowTest.Run/" family "_ResetBeforeResponse", kNoStatusLineIsHttp09    \
+    }
+
 const Limitation kWineLimitations[] = {
+    VFB_NO_STATUS_LINE("Token"),
+    VFB_NO_STATUS_LINE("Status"),
+    VFB_NO_STATUS_LINE("CheckIn"),
+    VFB_NO_STATUS_LINE("Events"),
+    VFB_NO_STATUS_LINE("Delete"),
+    VFB_NO_STATUS_LINE("Notes"),
+    VFB_NO_STATUS_LINE("NotesEdit"),
+    VFB_NO_STATUS_LINE("NotesView"),
+    VFB_NO_STATUS_LINE("NotesDelete"),
+    {"Faults/FaultRowTest.Run/Status_HundredMebibyteAnswer", kCloseDrainsBody},
+    {"Faults/FaultRowTest.Run/CheckIn_HundredMebibyteAnswer", kCloseDrainsBody},
+    {"Faults/FaultRowTest.Run/Events_HundredMebibyteAnswer", kCloseDrainsBody},
+    {"Faults/FaultRowTest.Run/Delete_HundredMebibyteAnswer", kCloseDrainsBody},
     {"FormPostCapture/FormPostCaptureRow.Run/Status_CloseMidBody", kCleanCloseIsEnd},
     {"FormPostCapture/FormPostCaptureRow.Run/CheckIn_CloseMidBody", kCleanCloseIsEnd},
     {"FormPostCapture/FormPostCaptureRow.Run/Events_CloseMidBody", kCleanCloseIsEnd},
