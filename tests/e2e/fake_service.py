@@ -641,6 +641,9 @@ class Server:
         self.log("listening on", self.args.host, port)
         while True:
             sock, peer = listener.accept()
+            # Heads and bodies go out in separate writes; without this each
+            # answer waits on the client's delayed acknowledgement.
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             answer, index = self.script.next()
             with self.lock:
                 self.connection_count += 1
