@@ -8,7 +8,9 @@
 # Serves the hosts with a real nginx (TLS, HTTP/1.1, bodies on tmpfs), then
 # runs the library driver and curl in turns and appends one line per timed
 # run to SAMPLES_DIR/samples.csv:
-#   bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s
+#   bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s,load1
+# (load1: the machine's 1-minute load average when the run started; other
+# jobs share it, and this says how much they were doing.)
 # Every run is checked (result code, output bytes, what nginx received); a
 # failed check stops the benchmark rather than record a wrong number.
 set -euo pipefail
@@ -23,7 +25,7 @@ CERTS=${VFB_CERT_DIR:?the sandbox exports VFB_CERT_DIR}
 
 HERE=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 SAMPLES=$SAMPLES_DIR/samples.csv
-echo "bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s" >"$SAMPLES"
+echo "bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s,load1" >"$SAMPLES"
 echo "$CALLS" >"$SAMPLES_DIR/calls"
 # shellcheck source=bench/serve.sh
 . "$HERE/serve.sh"
@@ -89,8 +91,9 @@ us_now() { local t=$EPOCHREALTIME; echo "${t/./}"; }
 
 # measure BENCH CONTENDER REP: one timed run, checked, appended to the samples.
 measure() {
-  local bench=$1 who=$2 rep=$3 s0 t0 t1 s1 rss="" cpu="" u s ok=1
+  local bench=$1 who=$2 rep=$3 s0 t0 t1 s1 rss="" cpu="" u s ok=1 load
   command_for "$bench" "$who"
+  load=$(cut -d' ' -f1 /proc/loadavg)
   rm -f "$OUT" "$W/time.out"
   s0=$(server_cpu)
   if [ "$TIMED" = 1 ]; then
@@ -114,8 +117,8 @@ measure() {
   check_output "$bench/$who" "$bench"
   local secs
   secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", (b - a) / 1e6 }')
-  echo "$bench,$who,$rep,$secs,$rss,$cpu,$(awk -v a="$s0" -v b="$s1" 'BEGIN { printf "%.2f", b - a }')" >>"$SAMPLES"
-  printf 'inner: rep %s %-13s %-18s %8.3f s  rss %s KiB\n' "$rep" "$bench" "$who" "$secs" "${rss:--}" >&2
+  echo "$bench,$who,$rep,$secs,$rss,$cpu,$(awk -v a="$s0" -v b="$s1" 'BEGIN { printf "%.2f", b - a }'),$load" >>"$SAMPLES"
+  printf 'inner: rep %s %-8s %-18s %8.3f s  rss %6s KiB  load %s\n' "$rep" "$bench" "$who" "$secs" "${rss:--}" "$load" >&2
 }
 
 # Bench, then its contenders. The status rows of the report pair these four

@@ -323,12 +323,18 @@ def main():
 
     print(text_table(rows))
     reps = max(int(s["rep"]) for s in samples)
+    loads = [float(s["load1"]) for s in samples if s.get("load1")]
+    load_line = ""
+    if loads:
+        load_line = "load average (1 min) at the start of each timed run: median {:.1f}, min {:.1f}, max {:.1f}".format(
+            median(loads), min(loads), max(loads))
     section = "\n".join([
         "Machine and run:",
         "",
         "```",
         machine,
         f"repetitions: {reps} per contender (alternating), status calls per run: {calls}",
+    ] + ([load_line] if load_line else []) + [
         "```",
         "",
         markdown_table(rows),
