@@ -7,7 +7,7 @@ packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev open
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
           ca-certificates)
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
-if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time); fi
+if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time valgrind); fi
 
 missing=()
 for p in "${packages[@]}"; do
