@@ -4,8 +4,8 @@
  * Each service function performs one synchronous HTTPS exchange and stores the
  * response body, byte for byte, in a file named by the caller. The library
  * interprets nothing it receives: the service's answer (a new object's id, an
- * error object) is in the file. It keeps no state between calls, starts no
- * threads and reads no configuration.
+ * error object) is in the file. It keeps no state between calls, needs no
+ * set-up call and reads no configuration.
  */
 #ifndef VANTRELFB_H
 #define VANTRELFB_H

@@ -205,7 +205,11 @@ private:
         if (!target_.empty()) curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
         // The scheme follows the request flags; the operations always ask for TLS.
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // A redirect never leaves TLS once it was asked for, as the platform's
+        // stack refuses such a redirect by default.
+        const bool secure = StartsWithNoCase(url_, "https:");
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+        curl_easy_setopt(e, CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent_.c_str());
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);

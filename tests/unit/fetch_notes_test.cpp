@@ -70,7 +70,8 @@ TEST_F(Fetch, FailuresAndTheFileTheyLeave) {
 TEST_F(Fetch, CredentialsInTheUrlAreRefusedBeforeAnythingIsSent) {
     p.files.files[kOut].bytes = "earlier";
     for (const char *url : {"https://user:pw@graph.facebook.com/x", "https://user@graph.facebook.com",
-                            "https://a@b/?c", "user:pw@host/x"}) {
+                            "https://a@b/?c", "user:pw@host/x", "https:///u:p@host/", "https:/u:p@host/",
+                            "1https://u:p@host/", "u:p@host/x?r=https://z", "https:\\\\u:p@host/"}) {
         EXPECT_EQ(Get(url), VFB_ERR_OPEN) << url;
     }
     EXPECT_TRUE(p.internet.calls.empty());
