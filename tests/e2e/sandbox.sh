@@ -81,6 +81,9 @@ ip link set lo up
 # Everything the sandbox makes lives on tmpfs mounts of this namespace. The
 # staging area hides the outside /tmp from here on (only inside the sandbox).
 STAGE=/tmp
+# The outside /tmp stays reachable through this descriptor, for the paths
+# under it that the command needs (a checkout or build living there).
+exec 9</tmp
 mount -t tmpfs -o mode=0755 vfb-stage "$STAGE"
 ROOT=$STAGE/root
 mkdir -p "$ROOT"
@@ -103,6 +106,18 @@ for entry in /* /.[!.]*; do
 done
 mkdir -p "$ROOT/tmp"
 mount -t tmpfs -o mode=1777 vfb-tmp "$ROOT/tmp"
+# The command's own paths under the outside /tmp (its working directory, this
+# checkout, a binary named on the command line, the --keep folder) are bound
+# into the private /tmp by their top-level folder; the rest of /tmp stays hidden.
+[ -n "$keep" ] && case "$keep" in /tmp/?*) top=${keep#/tmp/}; mkdir -p "/proc/self/fd/9/${top%%/*}" ;; esac
+for path in "$cwd" "$HERE" "$keep" "$@"; do
+  case "$path" in /tmp/?*) ;; *) continue ;; esac
+  top=${path#/tmp/}
+  top=${top%%/*}
+  [ -d "/proc/self/fd/9/$top" ] && [ ! -e "$ROOT/tmp/$top" ] || continue
+  mkdir "$ROOT/tmp/$top"
+  mount --rbind "/proc/self/fd/9/$top" "$ROOT/tmp/$top"
+done
 mkdir -m 0777 "$ROOT/temp4"
 # Our work area inside the new root, on its own tmpfs.
 WORK=/vfb-e2e
@@ -178,6 +193,6 @@ VFB_FAKE_DIR=$FAKE VFB_CERT_DIR=$CERTS VFB_FAKE_SERVICE=$service VFB_SANDBOX=1 \
   || status=$?
 stop_service
 if [ -n "$keep" ]; then
-  mkdir -p "$keep" && cp -a "$ROOT$FAKE/." "$keep/" || true
+  mkdir -p "$ROOT$keep" && cp -a "$ROOT$FAKE/." "$ROOT$keep/" || true
 fi
 exit "$status"
