@@ -17,8 +17,15 @@ ninja -C build -j"$(nproc)"
 
 [ "${VFB_QUICK:-0}" = 1 ] && exit 0
 
+# Every stage runs even when an earlier one failed, so one run shows them all.
+failed=()
 for extra in scripts/test-*.sh; do
   [ -e "$extra" ] || continue
   step "$extra"
-  bash "$extra"
+  bash "$extra" || failed+=("$extra")
 done
+if [ ${#failed[@]} -gt 0 ]; then
+  printf '\nFAILED: %s\n' "${failed[*]}"
+  exit 1
+fi
+printf '\nAll suites passed.\n'
