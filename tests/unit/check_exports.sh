@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Fails unless the library exports the sixteen names and nothing else (the
-# constructor may appear under both of the compiler's aliases).
+# constructor may appear under both of the compiler's aliases), and, for a
+# build with the C++ runtime inside (RUNTIME=static), unless it needs no
+# shared C++ runtime and leaks none of the runtime's symbols.
+#
+#   check_exports.sh LIBRARY [static|shared]
 set -euo pipefail
-lib=$1
+lib=$1 runtime=${2:-shared}
 expected="FaceBookCheckIn FaceBookDelete FaceBookEvents FaceBookNotes FaceBookNotesDelete FaceBookNotesEdit
 FaceBookNotesView FaceBookPictureUpload FaceBookStatus FaceBookToken FaceBookTokenGraph FaceBookVideoUpload
 _Z11fnVantrelFBv _ZN10CVantrelFBC1Ev _ZN10CVantrelFBC2Ev _ZN10CVantrelFBaSERKS_ nVantrelFB"
@@ -12,3 +16,14 @@ if [ "$actual" != "$want" ]; then
   echo "export table differs:"; diff <(echo "$want") <(echo "$actual"); exit 1
 fi
 echo "exports: 17 symbols (16 exports, constructor with both aliases)"
+
+if [ "$runtime" = static ]; then
+  needed=$(readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+  if echo "$needed" | grep -E '^lib(stdc\+\+|gcc_s)\.'; then
+    echo "the C++ runtime should be linked in, but the library needs the above"; exit 1
+  fi
+  if nm -D --undefined-only "$lib" | grep -E 'GLIBCXX|CXXABI|GCC_[0-9]'; then
+    echo "the library still imports the above from a shared C++ runtime"; exit 1
+  fi
+  echo "runtime: needs only $(echo $needed | tr ' ' ',')"
+fi
