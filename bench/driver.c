@@ -12,11 +12,10 @@
  * would load the C++ runtime into every process, which curl, the other
  * contender, does not.
  */
-#include <vantrelfb.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <vantrelfb.h>
 
 /* Paths and URLs of this benchmark are short ASCII; anything else is a
  * misuse of the driver and is refused rather than converted. */
