@@ -12,29 +12,15 @@
 namespace e2e {
 namespace {
 
-enum class Family { kFetch, kFormPost, kNotes, kUpload };
-
-struct Export {
-    const char *fn;
-    Family family;
-    std::vector<std::string> args;  // a plain call; "$OUT" and "$MEDIA" stand for the case's files
-};
-
+// The sign-in takes no arguments, so no input of an application can reach it.
 const std::vector<Export> &Exports() {
-    static const std::vector<Export> all = {
-        {"FaceBookToken", Family::kFetch, {"https://graph.facebook.com/bad?v=1", "$OUT"}},
-        {"FaceBookStatus", Family::kFormPost, {"m", "T", "100", "x", "$OUT"}},
-        {"FaceBookCheckIn", Family::kFormPost, {"m", "T", "100", "x", "$OUT"}},
-        {"FaceBookEvents", Family::kFormPost, {"n", "T", "100", "x", "$OUT"}},
-        {"FaceBookDelete", Family::kFormPost, {"x", "T", "100_200", "y", "$OUT"}},
-        {"FaceBookNotes", Family::kNotes, {"t", "T", "1", "c", "$OUT"}},
-        {"FaceBookNotesEdit", Family::kNotes, {"t", "T", "2", "c", "1", "$OUT"}},
-        {"FaceBookNotesView", Family::kNotes, {"T", "1", "2", "$OUT"}},
-        {"FaceBookNotesDelete", Family::kNotes, {"T", "2", "1", "$OUT"}},
-        {"FaceBookPictureUpload", Family::kUpload, {"$MEDIA", "100", "m", "T", "$OUT"}},
-        {"FaceBookVideoUpload", Family::kUpload, {"$MEDIA", "100", "t", "T", "$OUT"}},
-    };
-    return all;
+    static const std::vector<Export> withArguments = [] {
+        std::vector<Export> v;
+        for (const Export &e : AllExports())
+            if (e.family != Family::kSignIn) v.push_back(e);
+        return v;
+    }();
+    return withArguments;
 }
 
 const Export &Find(const std::string &fn) {
@@ -53,24 +39,6 @@ WString WideArg(const std::string &arg) {
     WString w = Widen(arg);
     std::size_t nul = w.find(VFB_WCHAR(0));
     return nul == WString::npos ? w : w.substr(0, nul);
-}
-
-void AppendUtf8(std::string &out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // UTF-8, an unpaired surrogate standing as U+FFFD: a wire form that any
@@ -321,8 +289,6 @@ void PrintTo(const InputRow &row, std::ostream *os) { *os << row.name; }
 struct InputRowName {
     std::string operator()(const ::testing::TestParamInfo<InputRow> &info) const { return info.param.name; }
 };
-
-std::string Short(const std::string &fn) { return fn.substr(8); }
 
 int RefusalCode(Family f) { return f == Family::kUpload ? VFB_ERR_START : VFB_ERR_OPEN; }
 

@@ -20,31 +20,7 @@ const char *const kBodyFolder = "/temp4";
 const std::string kLocation =
     "https://www.facebook.com/connect/login_success.html#access_token=EAAFAULT&expires_in=5183999";
 
-enum class Family { kFetch, kFormPost, kNotes, kUpload, kSignIn };
-
-struct Export {
-    const char *fn = nullptr;
-    Family family = Family::kFetch;
-    std::vector<std::string> args;  // "$OUT" and "$MEDIA" stand for the row's files
-};
-
-const std::vector<Export> &Exports() {
-    static const std::vector<Export> all = {
-        {"FaceBookToken", Family::kFetch, {"https://graph.facebook.com/faults?x=1", "$OUT"}},
-        {"FaceBookStatus", Family::kFormPost, {"m", "T", "100", "", "$OUT"}},
-        {"FaceBookCheckIn", Family::kFormPost, {"m", "T", "100", "", "$OUT"}},
-        {"FaceBookEvents", Family::kFormPost, {"n", "T", "100", "", "$OUT"}},
-        {"FaceBookDelete", Family::kFormPost, {"", "T", "100_200", "", "$OUT"}},
-        {"FaceBookNotes", Family::kNotes, {"t", "T", "1", "c", "$OUT"}},
-        {"FaceBookNotesEdit", Family::kNotes, {"t", "T", "2", "c", "1", "$OUT"}},
-        {"FaceBookNotesView", Family::kNotes, {"T", "1", "2", "$OUT"}},
-        {"FaceBookNotesDelete", Family::kNotes, {"T", "2", "1", "$OUT"}},
-        {"FaceBookPictureUpload", Family::kUpload, {"$MEDIA", "100", "m", "T", "$OUT"}},
-        {"FaceBookVideoUpload", Family::kUpload, {"$MEDIA", "100", "t", "T", "$OUT"}},
-        {"FaceBookTokenGraph", Family::kSignIn, {}},
-    };
-    return all;
-}
+const std::vector<Export> &Exports() { return AllExports(); }
 
 // What a row arranges before its call.
 enum class Setup {
@@ -89,8 +65,6 @@ Response Answer(Family f, const std::string &body) {
     r.WithHeader("Location", kLocation).WithHeader("Content-Type", "text/html");
     return r;
 }
-
-std::string Short(const char *fn) { return std::string(fn).substr(8); }  // without "FaceBook"
 
 const std::vector<FaultRow> &FaultRows() {
     static const std::vector<FaultRow> rows = [] {

@@ -21,6 +21,8 @@ using WString = std::basic_string<VFB_WCHAR>;
 // UTF-8 <-> the library's wide text (UTF-16 code units).
 WString Widen(const std::string &utf8);
 std::string Narrow(const VFB_WCHAR *text);
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string &out, std::uint32_t codePoint);
 
 // A Linux path as this process names it: unchanged on Linux, Z:\... on Windows.
 std::string NativePath(const std::string &linuxPath);

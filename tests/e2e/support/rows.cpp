@@ -5,6 +5,24 @@
 
 namespace e2e {
 
+const std::vector<Export> &AllExports() {
+    static const std::vector<Export> all = {
+        {"FaceBookToken", Family::kFetch, {"https://graph.facebook.com/e2e?v=1", "$OUT"}},
+        {"FaceBookStatus", Family::kFormPost, {"m", "T", "100", "x", "$OUT"}},
+        {"FaceBookCheckIn", Family::kFormPost, {"m", "T", "100", "x", "$OUT"}},
+        {"FaceBookEvents", Family::kFormPost, {"n", "T", "100", "x", "$OUT"}},
+        {"FaceBookDelete", Family::kFormPost, {"x", "T", "100_200", "y", "$OUT"}},
+        {"FaceBookNotes", Family::kNotes, {"t", "T", "1", "c", "$OUT"}},
+        {"FaceBookNotesEdit", Family::kNotes, {"t", "T", "2", "c", "1", "$OUT"}},
+        {"FaceBookNotesView", Family::kNotes, {"T", "1", "2", "$OUT"}},
+        {"FaceBookNotesDelete", Family::kNotes, {"T", "2", "1", "$OUT"}},
+        {"FaceBookPictureUpload", Family::kUpload, {"$MEDIA", "100", "m", "T", "$OUT"}},
+        {"FaceBookVideoUpload", Family::kUpload, {"$MEDIA", "100", "t", "T", "$OUT"}},
+        {"FaceBookTokenGraph", Family::kSignIn, {}},
+    };
+    return all;
+}
+
 const char *const kGraphHost = "graph.facebook.com";
 const char *const kRestHost = "api.facebook.com";
 const char *const kVideoHost = "graph-video.facebook.com";

@@ -24,10 +24,27 @@ extern const char *const kAgent;       // "FaceBook"
 extern const char *const kFormTypeCharset;
 extern const char *const kFormType;
 
+// The exports by family, each with a plain call that succeeds against a
+// scripted answer. "$OUT" and "$MEDIA" stand for a case's output and media
+// files; the extra texts are non-empty so that a case would see them if they
+// ever reached the wire.
+enum class Family { kFetch, kFormPost, kNotes, kUpload, kSignIn };
+
+struct Export {
+    const char *fn = nullptr;
+    Family family = Family::kFetch;
+    std::vector<std::string> args;
+};
+
+// All twelve, the sign-in last.
+const std::vector<Export> &AllExports();
+// "FaceBookStatus" -> "Status", for case names.
+inline std::string Short(const std::string &fn) { return fn.substr(8); }
+
 struct ExpectedRequest {
     std::string method;
-    std::string host;              // the Host header and the TLS SNI
-    std::string target;            // the request target, byte for byte
+    std::string host;    // the Host header and the TLS SNI
+    std::string target;  // the request target, byte for byte
     std::string version = "HTTP/1.1";
     std::vector<Header> exact;     // each present exactly once, with this value
     std::vector<Header> optional;  // at most once; value "" = any value
@@ -52,14 +69,14 @@ struct FileExpect {
 };
 
 struct Row {
-    std::string name;                // a gtest-safe name, unique in its table
-    Call call;                       // output path "$OUT"
-    std::vector<Response> script;    // the service's answers, one per connection
-    bool expectRequest = true;       // exactly one request, equal to `request`
+    std::string name;              // a gtest-safe name, unique in its table
+    Call call;                     // output path "$OUT"
+    std::vector<Response> script;  // the service's answers, one per connection
+    bool expectRequest = true;     // exactly one request, equal to `request`
     ExpectedRequest request;
     int result = VFB_DONE;
     FileExpect file;
-    bool precreate = true;           // write kPrevious to $OUT before the call
+    bool precreate = true;  // write kPrevious to $OUT before the call
 };
 
 extern const char *const kPrevious;  // the content of a file written before the call
