@@ -20,8 +20,6 @@ const char *const kBodyFolder = "/temp4";
 const std::string kLocation =
     "https://www.facebook.com/connect/login_success.html#access_token=EAAFAULT&expires_in=5183999";
 
-const std::vector<Export> &Exports() { return AllExports(); }
-
 // What a row arranges before its call.
 enum class Setup {
     kNone,
@@ -69,7 +67,7 @@ Response Answer(Family f, const std::string &body) {
 const std::vector<FaultRow> &FaultRows() {
     static const std::vector<FaultRow> rows = [] {
         std::vector<FaultRow> v;
-        for (const Export &e : Exports()) {
+        for (const Export &e : AllExports()) {
             const Family f = e.family;
             // The result of a call that never got a response, and what it leaves.
             int noResponse = 0;
