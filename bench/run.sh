@@ -45,8 +45,7 @@ ninja -C "$BUILD" -j2 vantrelfb vantrelfb_bench_driver
 DRIVER=$BUILD/bench/vantrelfb_bench_driver
 
 # 3. The machine the numbers come from.
-WINDOWS_ONLY=(':!src/transport/wininet_internet.cpp' ':!src/transport/win32_files.cpp'
-              ':!src/transport/real_platform_win32.cpp' ':!src/module/dllmain.cpp')
+WINDOWS_ONLY=(':!src/http/wininet' ':!src/platform/win32' ':!src/module/dllmain.cpp')
 RUN=bench/results/run.tmp
 rm -rf "$RUN"
 mkdir -p "$RUN"

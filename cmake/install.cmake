@@ -8,7 +8,7 @@ include(CMakePackageConfigHelpers)
 set(VFB_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/VantrelFB
   CACHE STRING "Where the CMake package files of VantrelFB are installed")
 
-# vantrelfb_platform and vantrelfb_core are linked PRIVATE into the shared
+# vantrelfb_platform and vantrelfb_portable are linked PRIVATE into the shared
 # library, so they stay out of the exported link interface and need no export
 # set of their own.
 # The target's own INSTALL_INTERFACE names "include"; only a different

@@ -1,7 +1,7 @@
 // The exported service functions: each builds the real platform for the
 // length of the call and hands it to its operation.
 #include "operations/operations.h"
-#include "transport/real_platform.h"
+#include "platform/platform.h"
 
 using vfb::WChar;
 

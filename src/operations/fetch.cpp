@@ -1,6 +1,6 @@
 #include "operations/operations.h"
-#include "transport/capture.h"
-#include "transport/internet.h"
+#include "http/capture.h"
+#include "http/internet.h"
 
 namespace vfb {
 

@@ -2,8 +2,8 @@
 
 #include "operations/operations.h"
 #include "text/text.h"
-#include "transport/capture.h"
-#include "transport/internet.h"
+#include "http/capture.h"
+#include "http/internet.h"
 
 namespace vfb {
 

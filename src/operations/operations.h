@@ -1,8 +1,8 @@
 // The service operations, each taking the platform it runs on.
 #pragma once
 
-#include "core/wide.h"
-#include "transport/files.h"
+#include "text/wide.h"
+#include "platform/platform.h"
 
 namespace vfb {
 

@@ -1,8 +1,8 @@
 #include <cstring>
 
 #include "operations/operations.h"
-#include "transport/capture.h"
-#include "transport/internet.h"
+#include "http/capture.h"
+#include "http/internet.h"
 
 namespace vfb {
 

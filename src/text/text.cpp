@@ -2,33 +2,11 @@
 
 #include <array>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include "text/utf.h"
 
 namespace vfb {
 
 namespace {
-
-[[maybe_unused]] constexpr char32_t kReplacement = 0xFFFD;
-
-[[maybe_unused]] void AppendUtf8(std::string &out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Replacement for each byte, or null when it passes unchanged.
 constexpr std::array<const char *, 256> MakeQueryTable() {
@@ -60,36 +38,7 @@ constexpr auto kQueryTable = MakeQueryTable();
 
 }  // namespace
 
-std::string NarrowText(WStringView text) {
-#if defined(_WIN32)
-    // The platform's own conversion; it substitutes U+FFFD for unpaired
-    // surrogates just as the portable converter below does.
-    if (text.empty() || text.size() > 0x3FFFFFFF) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    std::string converted(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), n,
-                            nullptr, nullptr);
-    return converted;
-#else
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t unit = static_cast<char16_t>(text[i]);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size()) {
-            char32_t low = static_cast<char16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        AppendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? kReplacement : unit);
-    }
-    return out;
-#endif
-}
+std::string NarrowText(WStringView text) { return utf::ToUtf8(text); }
 
 std::string NarrowText(const WChar *text) { return NarrowText(ViewOf(text)); }
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/wide.h"
+#include "text/wide.h"
 
 namespace vfb {
 

@@ -24,7 +24,7 @@
 #include "fuzz_support.h"
 #include "operations/operations.h"
 #include "text/text.h"
-#include "transport/internet.h"
+#include "http/internet.h"
 
 namespace vfb::fuzz {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "transport/internet.h"
+#include "http/internet.h"
 
 namespace vfb::fuzz {
 namespace {

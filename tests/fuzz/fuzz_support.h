@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/wide.h"
+#include "text/wide.h"
 
 // A violated property must stop the run where libFuzzer sees it, in every build
 // type: assert() would vanish under NDEBUG.

@@ -19,6 +19,15 @@ bool Contains(const std::string &haystack, const std::string &needle) {
     return haystack.find(needle) != std::string::npos;
 }
 
+// Every export of the header's ordinal table has exactly one command.
+TEST(CommandTable, CoversTheTwelveExports) {
+    std::multiset<std::string> commands, header;
+    for (int c = 0; c <= static_cast<int>(Command::kSignIn); ++c)
+        commands.insert(ExportName(static_cast<Command>(c)));
+    for (int ordinal = 1; ordinal <= 12; ++ordinal) header.insert(vfb_export_name(ordinal));
+    EXPECT_EQ(commands, header);
+}
+
 // ---------------------------------------------------------------------------
 // Command lines that must be refused before anything is sent.
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "fake_platform.h"
-#include "transport/curl_internet.h"
+#include "http/curl/curl_internet.h"
 
 namespace vfb {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "transport/internet.h"
+#include "http/internet.h"
 
 namespace vfb {
 namespace {

@@ -4,41 +4,11 @@
 #include <cstring>
 
 #include "text/text.h"
+#include "text/utf.h"
 
 namespace vfb::testing {
 
-WString W(const std::string &utf8) {
-    WString out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        auto b = static_cast<unsigned char>(utf8[i]);
-        char32_t cp;
-        int extra;
-        if (b < 0x80) {
-            cp = b;
-            extra = 0;
-        } else if (b >= 0xF0) {
-            cp = b & 0x07;
-            extra = 3;
-        } else if (b >= 0xE0) {
-            cp = b & 0x0F;
-            extra = 2;
-        } else {
-            cp = b & 0x1F;
-            extra = 1;
-        }
-        ++i;
-        for (int k = 0; k < extra && i < utf8.size(); ++k, ++i)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<WChar>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<WChar>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<WChar>(cp));
-        }
-    }
-    return out;
-}
+WString W(const std::string &utf8) { return utf::FromUtf8<WChar>(utf8); }
 
 bool FakeInternet::Fails(Step step) {
     int n = ++calls[step];

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "transport/files.h"
-#include "transport/internet.h"
+#include "platform/platform.h"
+#include "http/internet.h"
 
 namespace vfb::testing {
 

@@ -1,4 +1,4 @@
-#include "transport/posix_files.h"
+#include "platform/posix/files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "rows.h"
+#include "text/utf.h"
 
 namespace e2e {
 namespace {
@@ -43,22 +44,7 @@ WString WideArg(const std::string &arg) {
 
 // UTF-8, an unpaired surrogate standing as U+FFFD: a wire form that any
 // reader can decode, whatever the caller passed.
-std::string Utf8(const WString &w) {
-    std::string out;
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        std::uint32_t u = static_cast<std::uint16_t>(w[i]);
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < w.size()) {
-            std::uint32_t low = static_cast<std::uint16_t>(w[i + 1]);
-            if (low >= 0xDC00 && low < 0xE000) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        AppendUtf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
-    }
-    return out;
-}
+std::string Utf8(const WString &w) { return vfb::utf::ToUtf8(std::basic_string_view<VFB_WCHAR>(w)); }
 
 std::string Percent(unsigned char c) {
     char buf[4];

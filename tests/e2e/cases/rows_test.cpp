@@ -1,6 +1,8 @@
 // The data-driven rows (support/rows.cpp), one gtest case each.
 #include "rows.h"
 
+#include <set>
+
 namespace e2e {
 namespace {
 
@@ -28,6 +30,18 @@ TEST_P(FormPostCaptureRow, Run) {
 }
 // Runs with a refusing service and under sandbox.sh --no-service alike.
 TEST_P(UnreachableRow, Run) { RunRow(GetParam()); }
+
+// The rows and the call glue name the twelve exports of the header's ordinal
+// table, each with its argument count.
+TEST(ExportList, RowsAndCallsFollowTheHeader) {
+    std::set<std::string> rows, header;
+    for (const Export &e : AllExports()) {
+        rows.insert(e.fn);
+        EXPECT_EQ(ExportArguments(e.fn), static_cast<int>(e.args.size())) << e.fn;
+    }
+    for (int ordinal = 1; ordinal <= 12; ++ordinal) header.insert(vfb_export_name(ordinal));
+    EXPECT_EQ(rows, header);
+}
 
 INSTANTIATE_TEST_SUITE_P(Fetch, FetchRow, ::testing::ValuesIn(FetchRows()), RowName());
 INSTANTIATE_TEST_SUITE_P(Notes, NotesRow, ::testing::ValuesIn(NotesRows()), RowName());

@@ -141,44 +141,12 @@ void ClearRecording() {
     for (const std::string &name : e2e::ListDir(dir)) e2e::RemoveFile(dir + "/" + name);
 }
 
-struct Exported {
-    const char *name;
-    int arguments;
-};
-const Exported kExports[] = {
-    {"FaceBookToken", 2},       {"FaceBookStatus", 5},      {"FaceBookNotes", 5},
-    {"FaceBookCheckIn", 5},     {"FaceBookEvents", 5},      {"FaceBookNotesEdit", 6},
-    {"FaceBookNotesView", 4},   {"FaceBookNotesDelete", 4}, {"FaceBookPictureUpload", 5},
-    {"FaceBookVideoUpload", 5}, {"FaceBookTokenGraph", 0},  {"FaceBookDelete", 5},
-};
-
 // Calls `fn`; the result line for result.txt.
 std::string Call(const std::string &fn, const std::vector<const VFB_WCHAR *> &a) {
     int code = 0;
-    if (fn == "FaceBookToken")
-        code = FaceBookToken(a[0], a[1]);
-    else if (fn == "FaceBookStatus")
-        code = FaceBookStatus(a[0], a[1], a[2], a[3], a[4]);
-    else if (fn == "FaceBookNotes")
-        code = FaceBookNotes(a[0], a[1], a[2], a[3], a[4]);
-    else if (fn == "FaceBookCheckIn")
-        code = FaceBookCheckIn(a[0], a[1], a[2], a[3], a[4]);
-    else if (fn == "FaceBookEvents")
-        code = FaceBookEvents(a[0], a[1], a[2], a[3], a[4]);
-    else if (fn == "FaceBookNotesEdit")
-        code = FaceBookNotesEdit(a[0], a[1], a[2], a[3], a[4], a[5]);
-    else if (fn == "FaceBookNotesView")
-        code = FaceBookNotesView(a[0], a[1], a[2], a[3]);
-    else if (fn == "FaceBookNotesDelete")
-        code = FaceBookNotesDelete(a[0], a[1], a[2], a[3]);
-    else if (fn == "FaceBookPictureUpload")
-        code = FaceBookPictureUpload(a[0], a[1], a[2], a[3], a[4]);
-    else if (fn == "FaceBookVideoUpload")
-        code = FaceBookVideoUpload(a[0], a[1], a[2], a[3], a[4]);
-    else if (fn == "FaceBookDelete")
-        code = FaceBookDelete(a[0], a[1], a[2], a[3], a[4]);
-    else if (fn == "FaceBookTokenGraph")
-        return "location " + e2e::Narrow(FaceBookTokenGraph()) + "\n";
+    std::string location;
+    e2e::CallExport(fn, a, &code, &location);
+    if (fn == "FaceBookTokenGraph") return "location " + location + "\n";
     return "result " + std::to_string(code) + "\n";
 }
 
@@ -187,10 +155,7 @@ bool RunCase(const std::string &line, const std::string &work, const std::string
     if (f.size() < 4) return Fail("too few fields: " + line);
     f.erase(f.begin() + 2);  // the expected request count
     const std::string &name = f[0], &answerName = f[1], &fn = f[2];
-    const Exported *exported = nullptr;
-    for (const Exported &e : kExports)
-        if (fn == e.name) exported = &e;
-    if (!exported || static_cast<int>(f.size()) - 3 != exported->arguments)
+    if (e2e::ExportArguments(fn) != static_cast<int>(f.size()) - 3)
         return Fail(name + ": unknown export or wrong argument count");
     const Answer *answer = nullptr;
     for (const Answer &a : kAnswers)

@@ -118,17 +118,35 @@ struct Sha256 {
         }
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
         for (int i = 0; i < 64; ++i) {
-            std::uint32_t t1 = hh + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+            std::uint32_t t1 =
+                hh + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
             std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-            hh = g; g = f; f = e; e = d + t1; d = c; c = b; b = a; a = t1 + t2;
+            hh = g;
+            g = f;
+            f = e;
+            e = d + t1;
+            d = c;
+            c = b;
+            b = a;
+            a = t1 + t2;
         }
-        h[0] += a; h[1] += b; h[2] += c; h[3] += d; h[4] += e; h[5] += f; h[6] += g; h[7] += hh;
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
+        h[4] += e;
+        h[5] += f;
+        h[6] += g;
+        h[7] += hh;
     }
     void Update(const unsigned char *p, std::size_t n) {
         bits += std::uint64_t(n) * 8;
         while (n--) {
             block[used++] = *p++;
-            if (used == 64) { Compress(); used = 0; }
+            if (used == 64) {
+                Compress();
+                used = 0;
+            }
         }
     }
     std::string Hex() {
@@ -155,19 +173,29 @@ std::string JsonQuote(const std::string &s) {
     std::string out = "\"";
     for (unsigned char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);  // UTF-8 passes through
-            }
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);  // UTF-8 passes through
+                }
         }
     }
     return out + "\"";
@@ -181,8 +209,8 @@ std::string Response::ToJson() const {
         j += (i ? ", [" : "[") + JsonQuote(headers[i].first) + ", " + JsonQuote(headers[i].second) + "]";
     j += "]";
     if (generatedSize >= 0)
-        j += ", \"body_bytes\": {\"size\": " + std::to_string(generatedSize) + ", \"seed\": " +
-             std::to_string(seed) + "}";
+        j += ", \"body_bytes\": {\"size\": " + std::to_string(generatedSize) +
+             ", \"seed\": " + std::to_string(seed) + "}";
     else if (!bodyFile.empty())
         j += ", \"body_file\": " + JsonQuote(bodyFile);
     else
@@ -270,7 +298,8 @@ std::vector<RecordedRequest> WaitForRequests(std::size_t n, int timeoutMs) {
 
 int ConnectionCount() {
     auto numbers = AcceptedConnections();
-    return static_cast<int>(std::count_if(numbers.begin(), numbers.end(), [](int n) { return n > g_connectionMark; }));
+    return static_cast<int>(
+        std::count_if(numbers.begin(), numbers.end(), [](int n) { return n > g_connectionMark; }));
 }
 
 std::vector<std::pair<int, std::string>> ConnectionOutcomes() {
@@ -290,17 +319,6 @@ std::vector<std::pair<int, std::string>> ConnectionOutcomes() {
 
 // ------------------------------------------------------------------ calls
 
-int ArgumentCount(const std::string &fn) {
-    static const std::pair<const char *, int> table[] = {
-        {"FaceBookToken", 2},       {"FaceBookStatus", 5},        {"FaceBookNotes", 5},
-        {"FaceBookCheckIn", 5},     {"FaceBookEvents", 5},        {"FaceBookNotesEdit", 6},
-        {"FaceBookNotesView", 4},   {"FaceBookNotesDelete", 4},   {"FaceBookPictureUpload", 5},
-        {"FaceBookVideoUpload", 5}, {"FaceBookTokenGraph", 0},    {"FaceBookDelete", 5}};
-    for (const auto &e : table)
-        if (fn == e.first) return e.second;
-    return -1;
-}
-
 std::string E2ETest::Substitute(const std::string &arg) const {
     if (arg == "$OUT") return Out();
     if (arg == "$OUT2") return dir_ + "/out2.bin";
@@ -311,32 +329,16 @@ std::string E2ETest::Substitute(const std::string &arg) const {
 
 CallResult E2ETest::Invoke(const Call &call) {
     CallResult result;
-    int count = ArgumentCount(call.fn);
-    if (count < 0 || static_cast<int>(call.args.size()) != count) {
-        ADD_FAILURE() << "bad call of " << call.fn << " with " << call.args.size() << " arguments";
-        return result;
-    }
     std::vector<WString> wide;
-    std::vector<bool> null;
+    std::vector<const VFB_WCHAR *> args;
     for (const auto &a : call.args) {
         bool isPath = !a.empty() && a[0] == '$' && a != "$NULL";
         wide.push_back(isPath ? WidePath(Substitute(a)) : Widen(a));
-        null.push_back(a == "$NULL");
     }
-    auto p = [&](std::size_t i) -> const VFB_WCHAR * { return null[i] ? nullptr : wide[i].c_str(); };
-    const std::string &f = call.fn;
-    if (f == "FaceBookToken") result.code = FaceBookToken(p(0), p(1));
-    else if (f == "FaceBookStatus") result.code = FaceBookStatus(p(0), p(1), p(2), p(3), p(4));
-    else if (f == "FaceBookNotes") result.code = FaceBookNotes(p(0), p(1), p(2), p(3), p(4));
-    else if (f == "FaceBookCheckIn") result.code = FaceBookCheckIn(p(0), p(1), p(2), p(3), p(4));
-    else if (f == "FaceBookEvents") result.code = FaceBookEvents(p(0), p(1), p(2), p(3), p(4));
-    else if (f == "FaceBookNotesEdit") result.code = FaceBookNotesEdit(p(0), p(1), p(2), p(3), p(4), p(5));
-    else if (f == "FaceBookNotesView") result.code = FaceBookNotesView(p(0), p(1), p(2), p(3));
-    else if (f == "FaceBookNotesDelete") result.code = FaceBookNotesDelete(p(0), p(1), p(2), p(3));
-    else if (f == "FaceBookPictureUpload") result.code = FaceBookPictureUpload(p(0), p(1), p(2), p(3), p(4));
-    else if (f == "FaceBookVideoUpload") result.code = FaceBookVideoUpload(p(0), p(1), p(2), p(3), p(4));
-    else if (f == "FaceBookDelete") result.code = FaceBookDelete(p(0), p(1), p(2), p(3), p(4));
-    else if (f == "FaceBookTokenGraph") result.location = Narrow(FaceBookTokenGraph());
+    for (std::size_t i = 0; i < wide.size(); ++i)
+        args.push_back(call.args[i] == "$NULL" ? nullptr : wide[i].c_str());
+    if (!CallExport(call.fn, args, &result.code, &result.location))
+        ADD_FAILURE() << "bad call of " << call.fn << " with " << call.args.size() << " arguments";
     return result;
 }
 
@@ -378,7 +380,9 @@ std::string RandomBytes(std::size_t n, std::uint32_t seed) {
     std::string out(n, '\0');
     std::uint64_t x = 0x9E3779B97F4A7C15ull ^ seed;
     for (std::size_t i = 0; i < n; ++i) {
-        x ^= x << 13; x ^= x >> 7; x ^= x << 17;
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
         out[i] = static_cast<char>(x >> 24);
     }
     return out;
@@ -388,13 +392,16 @@ std::string Printable(const std::string &bytes, std::size_t max) {
     std::string out;
     for (std::size_t i = 0; i < bytes.size() && i < max; ++i) {
         unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
         else if (c < 0x20 || c >= 0x7F) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02X", c);
             out += buf;
-        } else out += static_cast<char>(c);
+        } else
+            out += static_cast<char>(c);
     }
     if (bytes.size() > max) out += "...(" + std::to_string(bytes.size()) + " bytes)";
     return out;

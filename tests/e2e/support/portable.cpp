@@ -17,73 +17,64 @@
 #include <unistd.h>
 #endif
 
+#include "text/utf.h"
+
 namespace fs = std::filesystem;
 
 namespace e2e {
 
-WString Widen(const std::string &utf8) {
-    WString out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        std::uint32_t cp;
-        std::size_t n;
-        if (c < 0x80) {
-            cp = c;
-            n = 1;
-        } else if ((c >> 5) == 6) {
-            cp = c & 0x1F;
-            n = 2;
-        } else if ((c >> 4) == 14) {
-            cp = c & 0x0F;
-            n = 3;
-        } else {
-            cp = c & 0x07;
-            n = 4;
-        }
-        for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<VFB_WCHAR>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<VFB_WCHAR>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<VFB_WCHAR>(cp));
-        }
-    }
-    return out;
-}
-
-void AppendUtf8(std::string &out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+WString Widen(const std::string &utf8) { return vfb::utf::FromUtf8<VFB_WCHAR>(utf8); }
 
 std::string Narrow(const VFB_WCHAR *text) {
-    std::string out;
-    if (!text) return out;
-    for (std::size_t i = 0; text[i]; ++i) {
-        std::uint32_t cp = static_cast<std::uint16_t>(text[i]);
-        if (cp >= 0xD800 && cp < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<std::uint16_t>(text[i + 1]) - 0xDC00);
-            ++i;
-        }
-        AppendUtf8(out, cp);
-    }
-    return out;
+    return text ? vfb::utf::ToUtf8(std::basic_string_view<VFB_WCHAR>(text)) : std::string();
+}
+
+namespace {
+
+using Args = const VFB_WCHAR *const *;
+struct Glue {
+    int arguments;
+    int (*call)(Args a);
+};
+// In ordinal order; the names come from the header.
+const Glue kGlue[] = {
+    {2, [](Args a) { return FaceBookToken(a[0], a[1]); }},
+    {5, [](Args a) { return FaceBookStatus(a[0], a[1], a[2], a[3], a[4]); }},
+    {5, [](Args a) { return FaceBookNotes(a[0], a[1], a[2], a[3], a[4]); }},
+    {5, [](Args a) { return FaceBookCheckIn(a[0], a[1], a[2], a[3], a[4]); }},
+    {5, [](Args a) { return FaceBookEvents(a[0], a[1], a[2], a[3], a[4]); }},
+    {6, [](Args a) { return FaceBookNotesEdit(a[0], a[1], a[2], a[3], a[4], a[5]); }},
+    {4, [](Args a) { return FaceBookNotesView(a[0], a[1], a[2], a[3]); }},
+    {4, [](Args a) { return FaceBookNotesDelete(a[0], a[1], a[2], a[3]); }},
+    {5, [](Args a) { return FaceBookPictureUpload(a[0], a[1], a[2], a[3], a[4]); }},
+    {5, [](Args a) { return FaceBookVideoUpload(a[0], a[1], a[2], a[3], a[4]); }},
+    {0, nullptr},  // FaceBookTokenGraph returns text
+    {5, [](Args a) { return FaceBookDelete(a[0], a[1], a[2], a[3], a[4]); }},
+};
+constexpr int kTokenGraph = 11;
+
+int OrdinalOf(const std::string &fn) {
+    for (int ordinal = 1; ordinal <= 12; ++ordinal)
+        if (fn == vfb_export_name(ordinal)) return ordinal;
+    return 0;
+}
+
+}  // namespace
+
+int ExportArguments(const std::string &fn) {
+    const int ordinal = OrdinalOf(fn);
+    return ordinal ? kGlue[ordinal - 1].arguments : -1;
+}
+
+bool CallExport(const std::string &fn, const std::vector<const VFB_WCHAR *> &args, int *code,
+                std::string *location) {
+    const int ordinal = OrdinalOf(fn);
+    if (!ordinal || static_cast<int>(args.size()) != kGlue[ordinal - 1].arguments) return false;
+    if (ordinal == kTokenGraph)
+        *location = Narrow(FaceBookTokenGraph());
+    else
+        *code = kGlue[ordinal - 1].call(args.data());
+    return true;
 }
 
 std::string NativePath(const std::string &linuxPath) {

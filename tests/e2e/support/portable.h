@@ -18,11 +18,19 @@ namespace e2e {
 
 using WString = std::basic_string<VFB_WCHAR>;
 
-// UTF-8 <-> the library's wide text (UTF-16 code units).
+// UTF-8 <-> the library's wide text (UTF-16 code units); an unpaired
+// surrogate or a malformed sequence becomes U+FFFD.
 WString Widen(const std::string &utf8);
 std::string Narrow(const VFB_WCHAR *text);
-// Appends one code point as UTF-8.
-void AppendUtf8(std::string &out, std::uint32_t codePoint);
+
+// The twelve service exports by ordinal, named by the public header's
+// vfb_export_name: how many arguments each takes (-1 for a name that is not
+// one of them), and one call with `args` (null entries stand for null
+// pointers). The sign-in's text, as UTF-8, goes to `location` instead of a
+// result code. False for an unknown name or a wrong argument count.
+int ExportArguments(const std::string &fn);
+bool CallExport(const std::string &fn, const std::vector<const VFB_WCHAR *> &args, int *code,
+                std::string *location);
 
 // A Linux path as this process names it: unchanged on Linux, Z:\... on Windows.
 std::string NativePath(const std::string &linuxPath);

@@ -3,7 +3,7 @@
 // always without blocking, and a file is truncated only once its lock is held.
 #pragma once
 
-#include "transport/files.h"
+#include "platform/platform.h"
 
 namespace vfb {
 

@@ -2,7 +2,7 @@
 // reads and back-pressured writes, so memory stays bounded whatever the size.
 #pragma once
 
-#include "transport/internet.h"
+#include "http/internet.h"
 
 namespace vfb {
 

@@ -1,4 +1,4 @@
-#include "transport/capture.h"
+#include "http/capture.h"
 
 namespace vfb {
 

@@ -1,4 +1,4 @@
-#include "transport/curl_internet.h"
+#include "http/curl/curl_internet.h"
 
 #include <curl/curl.h>
 

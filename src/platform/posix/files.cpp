@@ -1,29 +1,43 @@
-#include "transport/posix_files.h"
+#include "platform/posix/files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
+#include "platform/write_buffer.h"
 #include "text/text.h"
 
 namespace vfb {
 
 namespace {
 
-// Large enough that 512-byte chunks do not cost a system call each.
-constexpr std::size_t kWriteBuffer = 64 * 1024;
 // Uploads read their media in 1 KiB chunks; one system call per chunk cost
 // more than the encryption of the whole body.
 constexpr std::size_t kReadBuffer = 64 * 1024;
 
 class PosixFile final : public File {
+    // Every byte or failure; the write buffer's way to the file. Defined
+    // first because its type is deduced.
+    auto WriteAllTo() {
+        return [fd = fd_](const unsigned char *bytes, std::size_t size) {
+            while (size > 0) {
+                ssize_t n = ::write(fd, bytes, size);
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    return false;
+                }
+                bytes += n;
+                size -= static_cast<std::size_t>(n);
+            }
+            return true;
+        };
+    }
+
 public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override {
@@ -37,22 +51,14 @@ public:
         // Bytes read ahead but not handed out were never consumed: the write
         // goes where the caller's reads have reached.
         if (!DropReadAhead()) return false;
-        const auto *bytes = static_cast<const unsigned char *>(data);
-        if (pending_ + size > kWriteBuffer) {
-            if (!Flush()) return false;
-            if (size >= kWriteBuffer) return WriteAll(bytes, size);
-        }
-        if (!buffer_) buffer_.reset(new unsigned char[kWriteBuffer]);
-        std::memcpy(buffer_.get() + pending_, bytes, size);
-        pending_ += size;
-        return true;
+        return written_.Write(static_cast<const unsigned char *>(data), size, WriteAllTo());
     }
 
     // Fills the caller's buffer whole unless the file ends (or fails) first,
     // as a single read of a regular file does.
     bool Read(void *buffer, std::uint32_t size, std::uint32_t *read) override {
         *read = 0;
-        if (pending_ > 0 && !Flush()) return false;
+        if (!Flush()) return false;
         auto *out = static_cast<unsigned char *>(buffer);
         std::size_t done = 0;
         while (done < size) {
@@ -112,28 +118,10 @@ private:
         return ::lseek(fd_, -unread, SEEK_CUR) != -1;
     }
 
-    bool Flush() {
-        bool ok = WriteAll(buffer_.get(), pending_);
-        pending_ = 0;
-        return ok;
-    }
-
-    bool WriteAll(const unsigned char *bytes, std::size_t size) {
-        while (size > 0) {
-            ssize_t n = ::write(fd_, bytes, size);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            bytes += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
+    bool Flush() { return written_.Flush(WriteAllTo()); }
 
     int fd_;
-    std::unique_ptr<unsigned char[]> buffer_;
-    std::size_t pending_ = 0;
+    WriteBuffer written_;
     std::unique_ptr<unsigned char[]> readBuffer_;
     std::size_t readStart_ = 0, readEnd_ = 0;
 };
@@ -169,17 +157,6 @@ std::unique_ptr<File> PosixFileSystem::Open(const WChar *path, FileMode mode) {
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);
-}
-
-LocalTime SystemClock::Now() {
-    struct timeval tv;
-    ::gettimeofday(&tv, nullptr);
-    struct tm local;
-    time_t seconds = tv.tv_sec;
-    ::localtime_r(&seconds, &local);
-    return LocalTime{
-        local.tm_year + 1900, local.tm_mon + 1, local.tm_wday, local.tm_mday,
-        local.tm_hour,        local.tm_min,     local.tm_sec,  static_cast<int>(tv.tv_usec / 1000)};
 }
 
 }  // namespace vfb

@@ -1,31 +1,40 @@
-// vfb::FileSystem and vfb::Clock over the Win32 file and time calls that
-// Windows CE's coredll also provides: wide CreateFileW, ReadFile, WriteFile,
-// GetFileSize, CloseHandle and GetLocalTime. No C runtime file I/O, which CE
-// lacks in this form.
+// vfb::FileSystem over the Win32 file calls that Windows CE's coredll also
+// provides: wide CreateFileW, ReadFile, WriteFile, GetFileSize and
+// CloseHandle. No C runtime file I/O, which CE lacks in this form.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
-#include <cstring>
 #include <memory>
 #include <new>
 
-#include "transport/files.h"
+#include "platform/platform.h"
+#include "platform/write_buffer.h"
 
 namespace vfb {
 
 std::unique_ptr<FileSystem> MakeWin32FileSystem();
-std::unique_ptr<Clock> MakeWin32Clock();
 
 namespace {
 
-// Streamed capture hands over 512 or 4095 bytes at a time; collecting them
-// saves a system call per chunk, which on a device's flash file system costs
-// far more than the copy.
-constexpr std::uint32_t kWriteBufferSize = 64 * 1024;
-
 class Win32File final : public File {
+    // Every byte or failure; the write buffer's way to the file. Defined
+    // first because its type is deduced.
+    auto WriteAllTo() {
+        return [handle = handle_](const unsigned char *bytes, std::size_t size) {
+            while (size > 0) {
+                DWORD written = 0;
+                const DWORD ask = static_cast<DWORD>(size);
+                if (!WriteFile(handle, bytes, ask, &written, nullptr) || written == 0 || written > ask)
+                    return false;
+                bytes += written;
+                size -= written;
+            }
+            return true;
+        };
+    }
+
 public:
     explicit Win32File(HANDLE handle) : handle_(handle) {}
 
@@ -38,21 +47,8 @@ public:
     Win32File &operator=(const Win32File &) = delete;
 
     bool Write(const void *data, std::uint32_t size) override {
-        if (size == 0) return true;
-        if (!data) return false;
-        const unsigned char *bytes = static_cast<const unsigned char *>(data);
-        if (!buffer_ && size < kWriteBufferSize) {
-            // Without memory for a buffer the file is written through.
-            buffer_.reset(new (std::nothrow) unsigned char[kWriteBufferSize]);
-        }
-        if (!buffer_) return WriteThrough(bytes, size);
-        if (size > kWriteBufferSize - pending_) {
-            if (!Flush()) return false;
-            if (size >= kWriteBufferSize) return WriteThrough(bytes, size);
-        }
-        std::memcpy(buffer_.get() + pending_, bytes, size);
-        pending_ += size;
-        return true;
+        if (size != 0 && !data) return false;
+        return written_.Write(static_cast<const unsigned char *>(data), size, WriteAllTo());
     }
 
     bool Read(void *buffer, std::uint32_t size, std::uint32_t *read) override {
@@ -81,27 +77,10 @@ public:
     }
 
 private:
-    bool Flush() {
-        if (pending_ == 0) return true;
-        const std::uint32_t size = pending_;
-        pending_ = 0;
-        return WriteThrough(buffer_.get(), size);
-    }
-
-    bool WriteThrough(const unsigned char *bytes, std::uint32_t size) {
-        while (size > 0) {
-            DWORD written = 0;
-            if (!WriteFile(handle_, bytes, size, &written, nullptr) || written == 0 || written > size)
-                return false;
-            bytes += written;
-            size -= written;
-        }
-        return true;
-    }
+    bool Flush() { return written_.Flush(WriteAllTo()); }
 
     HANDLE handle_;
-    std::unique_ptr<unsigned char[]> buffer_;
-    std::uint32_t pending_ = 0;
+    WriteBuffer written_;
 };
 
 struct OpenParameters {
@@ -136,19 +115,8 @@ public:
     }
 };
 
-class Win32Clock final : public Clock {
-public:
-    LocalTime Now() override {
-        SYSTEMTIME t;
-        GetLocalTime(&t);
-        return LocalTime{t.wYear, t.wMonth,  t.wDayOfWeek, t.wDay,
-                         t.wHour, t.wMinute, t.wSecond,    t.wMilliseconds};
-    }
-};
-
 }  // namespace
 
 std::unique_ptr<FileSystem> MakeWin32FileSystem() { return std::make_unique<Win32FileSystem>(); }
-std::unique_ptr<Clock> MakeWin32Clock() { return std::make_unique<Win32Clock>(); }
 
 }  // namespace vfb

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "core/wide.h"
+#include "text/wide.h"
 
 namespace vfb {
 

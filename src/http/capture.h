@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "transport/files.h"
-#include "transport/internet.h"
+#include "platform/platform.h"
+#include "http/internet.h"
 
 namespace vfb {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <new>
 
-#include "transport/internet.h"
+#include "http/internet.h"
 
 namespace vfb {
 

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "text/text.h"
-#include "transport/internet.h"
+#include "http/internet.h"
 
 namespace vfb {
 

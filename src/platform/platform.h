@@ -1,11 +1,13 @@
-// The file layer: the few ways the library opens files, with the platform's
-// sharing rules (emulated with advisory locks where the platform has none).
+// What the library needs of the system it runs on, besides HTTP: the few ways
+// it opens files, with the platform's sharing rules (emulated with advisory
+// locks where the platform has none), and the local clock. Each system's
+// folder beside this header implements it and builds the real platform.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "core/wide.h"
+#include "text/wide.h"
 
 namespace vfb {
 
@@ -53,5 +55,25 @@ struct Platform {
     FileSystem &files;
     Clock &clock;
 };
+
+// The platform the exports run on: the real HTTP stack, files and clock.
+// Built afresh for every call, so nothing survives between calls.
+class RealPlatform {
+public:
+    RealPlatform();
+    ~RealPlatform();
+    RealPlatform(const RealPlatform &) = delete;
+    RealPlatform &operator=(const RealPlatform &) = delete;
+
+    Platform get() { return Platform{*internet_, *files_, *clock_}; }
+
+private:
+    std::unique_ptr<Internet> internet_;
+    std::unique_ptr<FileSystem> files_;
+    std::unique_ptr<Clock> clock_;
+};
+
+// The sign-in's fixed body file, in the platform's own spelling.
+extern const WChar *const kSignInBodyPath;
 
 }  // namespace vfb
