@@ -23,27 +23,36 @@ void StoreBuffered(FileSystem &files, const WChar *outputPath, const ResponseBuf
         file->Write(buffer.bytes, buffer.total);
 }
 
-void CaptureSharedStream(Internet &internet, FileSystem &files, InternetHandle handle,
-                         const WChar *outputPath) {
-    auto file = files.Open(outputPath, FileMode::kCreateShared);
-    if (!file) return;
-    unsigned char chunk[512];
-    std::uint32_t read = 0;
-    while (internet.Read(handle, chunk, sizeof chunk, &read) && read != 0) file->Write(chunk, read);
-}
+namespace {
 
-void CaptureExclusiveStream(Internet &internet, FileSystem &files, InternetHandle handle,
-                            const WChar *outputPath) {
-    auto file = files.Open(outputPath, FileMode::kCreateExclusive);
-    if (!file) return;
-    unsigned char chunk[4096];
+// The file keeps whatever arrived before a failed read; the caller reports
+// the cut, because a partial answer stored as if whole is worse than none.
+bool CaptureStream(Internet &internet, File &file, InternetHandle handle, unsigned char *chunk,
+                   std::uint32_t chunkSize) {
     for (;;) {
         std::uint32_t read = 0;
-        // A failed read reports no bytes, which ends the capture like the end of the body.
-        internet.Read(handle, chunk, 4095, &read);
-        if (read == 0) break;
-        file->Write(chunk, read);
+        if (!internet.Read(handle, chunk, chunkSize, &read)) return false;
+        if (read == 0) return true;
+        file.Write(chunk, read);
     }
+}
+
+}  // namespace
+
+bool CaptureSharedStream(Internet &internet, FileSystem &files, InternetHandle handle,
+                         const WChar *outputPath) {
+    auto file = files.Open(outputPath, FileMode::kCreateShared);
+    if (!file) return true;
+    unsigned char chunk[512];
+    return CaptureStream(internet, *file, handle, chunk, sizeof chunk);
+}
+
+bool CaptureExclusiveStream(Internet &internet, FileSystem &files, InternetHandle handle,
+                            const WChar *outputPath, FileMode mode) {
+    auto file = files.Open(outputPath, mode);
+    if (!file) return true;
+    unsigned char chunk[4096];
+    return CaptureStream(internet, *file, handle, chunk, 4095);
 }
 
 }  // namespace vfb

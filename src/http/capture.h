@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
 #include "http/internet.h"
+#include "platform/platform.h"
 
 namespace vfb {
 
@@ -24,13 +24,15 @@ BufferedOutcome ReadBuffered(Internet &internet, InternetHandle request, Respons
 void StoreBuffered(FileSystem &files, const WChar *outputPath, const ResponseBuffer &buffer);
 
 // Streamed capture for the URL fetch: 512-byte reads into a file opened
-// shared; stops at the end of the body or at a failed read.
-void CaptureSharedStream(Internet &internet, FileSystem &files, InternetHandle handle,
+// shared. False when the body ended early (a failed read); the file then
+// holds what arrived. A file that cannot be created reads nothing and
+// counts as complete: the call's result does not depend on it.
+bool CaptureSharedStream(Internet &internet, FileSystem &files, InternetHandle handle,
                          const WChar *outputPath);
 
 // Streamed capture for uploads and sign-in: 4095-byte reads into a file
-// opened exclusively; a read's success flag is not consulted, only its count.
-void CaptureExclusiveStream(Internet &internet, FileSystem &files, InternetHandle handle,
-                            const WChar *outputPath);
+// opened exclusively (`mode`); results as above.
+bool CaptureExclusiveStream(Internet &internet, FileSystem &files, InternetHandle handle,
+                            const WChar *outputPath, FileMode mode = FileMode::kCreateExclusive);
 
 }  // namespace vfb

@@ -1,6 +1,6 @@
-#include "operations/operations.h"
 #include "http/capture.h"
 #include "http/internet.h"
+#include "operations/operations.h"
 
 namespace vfb {
 
@@ -30,16 +30,16 @@ bool HasUserInfo(WStringView url) {
 }  // namespace
 
 int FetchUrl(const Platform &platform, const WChar *url, const WChar *outputPath) {
-    if (HasUserInfo(ViewOf(url))) return VFB_ERR_OPEN;
+    if (ViewOf(url).size() > kMaxPathUnits || HasUserInfo(ViewOf(url))) return VFB_ERR_OPEN;
     Internet &internet = platform.internet;
     ScopedInternetHandle root(internet, internet.Open(WidenAscii("FTP_to_AIX"), AccessType::kPreconfigured));
     if (!root) return VFB_ERR_OPEN_ROOT_OR_MEDIA;
     ScopedInternetHandle response(internet, internet.OpenUrl(root.get(), ViewOf(url), kUrlFlags));
     if (!response) return VFB_ERR_OPEN;
-    CaptureSharedStream(internet, platform.files, response.get(), outputPath);
+    const bool complete = CaptureSharedStream(internet, platform.files, response.get(), outputPath);
     // The file is closed inside the capture; the root goes before the URL handle.
     root.Reset();
-    return VFB_DONE;
+    return complete ? VFB_DONE : VFB_ERR_READ;
 }
 
 }  // namespace vfb

@@ -1,9 +1,9 @@
 #include <optional>
 
-#include "operations/operations.h"
-#include "text/text.h"
 #include "http/capture.h"
 #include "http/internet.h"
+#include "operations/operations.h"
+#include "text/text.h"
 
 namespace vfb {
 

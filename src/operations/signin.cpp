@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "operations/operations.h"
 #include "http/capture.h"
 #include "http/internet.h"
+#include "operations/operations.h"
 
 namespace vfb {
 
@@ -31,7 +31,10 @@ WString RequestSignIn(const Platform &platform, const WChar *bodyPath) {
                                  internet.OpenRequest(connection.get(), WidenAscii("POST"), SignInPath(),
                                                       WidenAscii("HTTP/1.1"), kRequestFlags));
     internet.Send(request.get(), WStringView());
-    CaptureExclusiveStream(internet, platform.files, request.get(), bodyPath);
+    // A well-known path in a folder others may write: a link planted there
+    // must not make the library overwrite the file it points to.
+    CaptureExclusiveStream(internet, platform.files, request.get(), bodyPath,
+                           FileMode::kCreateExclusiveNoFollow);
 
     WChar location[kLocationUnits];
     std::memset(location, 0, sizeof location);

@@ -1,10 +1,10 @@
 #include <cstdio>
 #include <optional>
 
-#include "operations/operations.h"
-#include "text/text.h"
 #include "http/capture.h"
 #include "http/internet.h"
+#include "operations/operations.h"
+#include "text/text.h"
 
 namespace vfb {
 
@@ -101,7 +101,7 @@ int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath
     if (!internet.Write(request.get(), closing.data(), static_cast<std::uint32_t>(closing.size())))
         return VFB_ERR_SEND_CLOSING;
     internet.EndRequest(request.get());
-    CaptureExclusiveStream(internet, platform.files, request.get(), outputPath);
+    if (!CaptureExclusiveStream(internet, platform.files, request.get(), outputPath)) return VFB_ERR_READ;
     media.reset();
     return VFB_DONE;
 }

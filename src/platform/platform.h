@@ -15,6 +15,9 @@ enum class FileMode {
     // Write only, not shared, always created anew. A file held by another
     // call is neither opened nor truncated.
     kCreateExclusive,
+    // As kCreateExclusive, but a symbolic link in the path's last component
+    // is never followed: the open fails instead.
+    kCreateExclusiveNoFollow,
     // Read and write, shared for reading and writing, always created anew.
     kCreateShared,
     // Read only, shared for reading, existing files only.

@@ -227,12 +227,11 @@ std::unique_ptr<File> FakeFileSystem::Open(const WChar *path, FileMode mode) {
     if (mode == FileMode::kOpenForReading) {
         if (it == files.end() || it->second.exclusive) return nullptr;
     } else {
-        if (it != files.end() && it->second.openCount > 0 &&
-            (it->second.exclusive || mode == FileMode::kCreateExclusive))
-            return nullptr;
+        const bool exclusive = mode != FileMode::kCreateShared;
+        if (it != files.end() && it->second.openCount > 0 && (it->second.exclusive || exclusive)) return nullptr;
         FakeFile &f = files[name];
         f.bytes.clear();
-        if (mode == FileMode::kCreateExclusive) f.exclusive = true;
+        if (exclusive) f.exclusive = true;
         if (mode == FileMode::kCreateShared) f.shared = true;
     }
     ++files[name].openCount;

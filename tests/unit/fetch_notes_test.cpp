@@ -51,11 +51,11 @@ TEST_F(Fetch, FailuresAndTheFileTheyLeave) {
     EXPECT_EQ(Get("https://x/"), VFB_ERR_OPEN);
     EXPECT_EQ(p.files.files[kOut].bytes, "earlier");
 
-    // A read failing midway keeps what arrived so far.
+    // A read failing midway keeps what arrived so far, and is reported.
     p = FakePlatform();
     p.internet.responseBody = std::string(2000, 'z');
     p.internet.failOnCall[Step::kRead] = 3;
-    EXPECT_EQ(Get("https://x/"), VFB_DONE);
+    EXPECT_EQ(Get("https://x/"), VFB_ERR_READ);
     EXPECT_EQ(p.files.files[kOut].bytes, std::string(1024, 'z'));
 
     // A file that cannot be created is not an error.

@@ -53,6 +53,17 @@ TEST_F(PosixFiles, AFileHeldExclusivelyIsNeitherOpenedNorTruncated) {
     EXPECT_EQ(Contents("out"), "held");
 }
 
+// The sign-in's fixed path lies in a folder others may write.
+TEST_F(PosixFiles, TheNoFollowModeNeverWritesThroughALink) {
+    Put("target", "precious");
+    ASSERT_EQ(::symlink((dir + "/target").c_str(), (dir + "/link").c_str()), 0);
+    EXPECT_FALSE(Open("link", FileMode::kCreateExclusiveNoFollow));
+    EXPECT_EQ(Contents("target"), "precious");
+    auto plain = Open("plain", FileMode::kCreateExclusiveNoFollow);
+    ASSERT_TRUE(plain);
+    EXPECT_TRUE(plain->Write("x", 1));
+}
+
 TEST_F(PosixFiles, SharedOpensShareWithEachOtherOnly) {
     auto a = Open("f", FileMode::kCreateShared);
     auto b = Open("f", FileMode::kCreateShared);

@@ -178,12 +178,13 @@ TEST_F(Upload, OverlongPartsAndPathsAreRefusedBeforeAnythingIsSent) {
     EXPECT_TRUE(p.internet.calls.empty());
 }
 
-TEST_F(Upload, WhenEndingFailsTheOutputIsCreatedEmpty) {
+// No answer to read is a failed read: the file is replaced, empty.
+TEST_F(Upload, WhenEndingFailsTheOutputIsCreatedEmptyAndTheReadFails) {
     Media("m");
     p.files.files[kOut].bytes = "earlier";
     p.internet.responseBody = "answer";
     p.internet.failOnCall[Step::kEndRequest] = 1;
-    EXPECT_EQ(Run(MediaKind::kPhoto), VFB_DONE);
+    EXPECT_EQ(Run(MediaKind::kPhoto), VFB_ERR_READ);
     EXPECT_EQ(p.files.files[kOut].bytes, "");
 }
 

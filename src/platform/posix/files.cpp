@@ -136,6 +136,9 @@ std::unique_ptr<File> PosixFileSystem::Open(const WChar *path, FileMode mode) {
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     int lock = LOCK_EX;
     switch (mode) {
+        case FileMode::kCreateExclusiveNoFollow:
+            flags |= O_NOFOLLOW;
+            [[fallthrough]];
         case FileMode::kCreateExclusive:
             flags |= O_WRONLY | O_CREAT;
             break;

@@ -92,6 +92,9 @@ struct OpenParameters {
 OpenParameters ParametersOf(FileMode mode) {
     switch (mode) {
         case FileMode::kCreateExclusive:
+        // Windows CE has no symbolic links; on desktop Windows making one
+        // takes a privilege an application's neighbours do not have.
+        case FileMode::kCreateExclusiveNoFollow:
             return {GENERIC_WRITE, 0, CREATE_ALWAYS};
         case FileMode::kCreateShared:
             return {GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS};
