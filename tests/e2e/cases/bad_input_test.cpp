@@ -441,6 +441,16 @@ std::vector<InputRow> LimitRows() {
             add(std::string(d.what) + "Path" + std::to_string(units) + "Units", e, a, units == 1999);
         }
     }
+    // The fetch's own URL.
+    {
+        const Export &e = Find("FaceBookToken");
+        const std::string base = "https://graph.facebook.com/limit?q=";
+        for (std::size_t units : {std::size_t(1999), std::size_t(2000)}) {
+            auto a = e.args;
+            a[0] = base + std::string(units - base.size(), 'u');
+            add("Url" + std::to_string(units) + "Units", e, a, units == 1999);
+        }
+    }
     // Units, not bytes: an identifier of 2-byte characters (6 on the wire).
     {
         const Export &e = Find("FaceBookStatus");

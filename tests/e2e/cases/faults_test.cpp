@@ -127,8 +127,8 @@ const std::vector<FaultRow> &FaultRows() {
                                                     "\", \"stage\": \"before_response\"}")},
                                     Setup::kNone, 1, 1);
                 if (f == Family::kUpload) {
-                    // Ending the upload fails unnoticed; the capture then reads nothing.
-                    r.result = VFB_DONE;
+                    // Ending the upload fails unnoticed; the capture's first read then fails.
+                    r.result = VFB_ERR_READ;
                     r.file = FileExpect::Content("");
                 }
                 add(std::string(type == std::string("reset") ? "Reset" : "Closed") + "BeforeResponse", r);
@@ -146,7 +146,9 @@ const std::vector<FaultRow> &FaultRows() {
                     r.result = VFB_ERR_READ;
                     r.file = FileExpect::Untouched();
                 } else {
-                    // Streamed: the bytes that arrived stay; the headers (and the Location) came whole.
+                    // Streamed: the bytes that arrived stay, and the cut is reported; the
+                    // headers (and the Location) came whole.
+                    if (f != Family::kSignIn) r.result = VFB_ERR_READ;
                     r.file = FileExpect::Content(Filler(kCutAfter));
                     r.location = kLocation;
                 }
