@@ -1,6 +1,10 @@
 // Sign-in dialog request: Location returned, body in /temp4/Report2.txt.
 #include "rows.h"
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #ifndef VFB_E2E_CLIENT_ID
 #define VFB_E2E_CLIENT_ID "000000000000000"
 #endif
@@ -158,6 +162,22 @@ TEST_F(SignIn, WithoutFolderResultUnaffectedNoFile) {
     EXPECT_FALSE(FileExists(kBodyFile));
     EXPECT_EQ(WaitForRequests(1).size(), 1u);
 }
+
+#if !defined(_WIN32)
+// The folder is well known and may be shared: a link planted at the body's
+// path must not make the library write through it. The Location still counts.
+TEST_F(SignIn, ALinkAtTheBodyPathIsNeverFollowed) {
+    E2E_NEED_SERVICE();
+    ASSERT_TRUE(WriteFile(Out(), "precious"));
+    ASSERT_EQ(::symlink(Out().c_str(), kBodyFile), 0);
+    WriteScript({Redirect(kLocation, "page")});
+    EXPECT_EQ(Call(), kLocation);
+    std::string target;
+    ASSERT_TRUE(ReadFile(Out(), &target));
+    EXPECT_EQ(target, "precious");
+    RemoveFile(kBodyFile);
+}
+#endif
 
 }  // namespace
 }  // namespace e2e
