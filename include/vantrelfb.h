@@ -49,7 +49,7 @@ typedef char16_t VFB_WCHAR;
 #define VFB_ERR_OPEN 2              /* fetch: URL not opened; uploads: no internet handle;
                                        form posts: request not opened or rejected input */
 #define VFB_ERR_SEND 3              /* form posts: request not sent (network, name, TLS) */
-#define VFB_ERR_READ 4              /* form posts: reading the response failed */
+#define VFB_ERR_READ 4              /* reading the response failed (cut, reset, stalled) */
 #define VFB_ERR_TOO_LARGE 5         /* form posts: response of 1999 bytes or more */
 #define VFB_ERR_MEDIA_READ 7        /* uploads: reading the media file failed or it changed size */
 #define VFB_ERR_SEND_CHUNK 8        /* uploads: sending a chunk of the media file failed */

@@ -107,10 +107,19 @@ done
 mkdir -p "$ROOT/tmp"
 mount -t tmpfs -o mode=1777 vfb-tmp "$ROOT/tmp"
 # The command's own paths under the outside /tmp (its working directory, this
-# checkout, a binary named on the command line, the --keep folder) are bound
-# into the private /tmp by their top-level folder; the rest of /tmp stays hidden.
+# checkout, a path named on the command line, also as the value of an
+# assignment such as `env LD_LIBRARY_PATH=/tmp/a/lib:/tmp/b/lib`, the --keep
+# folder) are bound into the private /tmp by their top-level folder; the rest
+# of /tmp stays hidden.
 [ -n "$keep" ] && case "$keep" in /tmp/?*) top=${keep#/tmp/}; mkdir -p "/proc/self/fd/9/${top%%/*}" ;; esac
-for path in "$cwd" "$HERE" "$keep" "$@"; do
+named=()
+for arg in "$@"; do
+  case "$arg" in
+    [A-Za-z_]*=*) IFS=: read -r -a values <<<"${arg#*=}"; named+=("${values[@]}") ;;
+    *) named+=("$arg") ;;
+  esac
+done
+for path in "$cwd" "$HERE" "$keep" "${named[@]}"; do
   case "$path" in /tmp/?*) ;; *) continue ;; esac
   top=${path#/tmp/}
   top=${top%%/*}
