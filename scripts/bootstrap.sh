@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev openssl python3
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
-          ca-certificates)
+          ca-certificates abigail-tools groff-base)
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
 if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time valgrind); fi
 
