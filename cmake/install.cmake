@@ -18,16 +18,30 @@ if(NOT CMAKE_INSTALL_INCLUDEDIR STREQUAL "include")
   set(_vfb_includes INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 install(TARGETS vantrelfb EXPORT VantrelFBTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   ${_vfb_includes})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/../include/vantrelfb.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 
 if(TARGET vantrelfb_tool)
-  install(TARGETS vantrelfb_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS vantrelfb_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tool)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/../docs/man/vantrelfb.1.in ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tool)
 endif()
+
+# The library's manual, and one page per export name that leads to it (the
+# names are the .def file's, which the unit suite holds to the header).
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../docs/man/vantrelfb.3.in ${CMAKE_CURRENT_BINARY_DIR}/man3/vantrelfb.3 @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man3/vantrelfb.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../src/module/VantrelFB.def _vfb_def_lines REGEX "^ +FaceBook[A-Za-z]+ @")
+foreach(_vfb_line IN LISTS _vfb_def_lines)
+  string(REGEX REPLACE "^ +([A-Za-z]+) @.*" "\\1" _vfb_name "${_vfb_line}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/man3/${_vfb_name}.3 ".so man3/vantrelfb.3\n")
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man3/${_vfb_name}.3
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
+endforeach()
 
 install(EXPORT VantrelFBTargets
   NAMESPACE VantrelFB::
@@ -67,6 +81,41 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/vantrelfb.pc.in ${CMAKE_CURRENT_BINARY_
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vantrelfb.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT Development)
+
+# Debian packages: `cpack -G DEB` in a build configured with
+# -DCMAKE_INSTALL_PREFIX=/usr (scripts/test-packages.sh does it all).
+foreach(_vfb_package Runtime:libvantrelfb${PROJECT_VERSION_MAJOR} Development:libvantrelfb-dev Tool:vantrelfb)
+  string(REPLACE ":" ";" _vfb_package "${_vfb_package}")
+  list(GET _vfb_package 0 _vfb_component)
+  list(GET _vfb_package 1 _vfb_name)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/../LICENSE RENAME copyright
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_vfb_name} COMPONENT ${_vfb_component} EXCLUDE_FROM_ALL)
+endforeach()
+set(CPACK_PACKAGE_NAME vantrelfb)
+set(CPACK_PACKAGE_VENDOR "The VantrelFB developers")
+set(CPACK_PACKAGE_CONTACT "The VantrelFB developers <vantrelfb@example.org>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Native client for the social network's Graph API")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_LIST_DIR}/../LICENSE)
+set(CPACK_COMPONENTS_ALL Runtime Development Tool)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tool links the library of the same build, which no installed package
+# provides yet; its package names that dependency itself.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvantrelfb${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvantrelfb-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vantrelfb)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "shared library: one synchronous HTTPS exchange per call, the answer in a file")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "header, pkg-config and CMake files, and manual pages of libvantrelfb")
+set(CPACK_COMPONENT_TOOL_DESCRIPTION "vantrelfb command-line tool: each export from the shell")
+include(CPack)
 
 if(VFB_BUILD_TESTS AND NOT WIN32 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/install/run.sh)
   set(_vfb_install_test_extra)

@@ -78,6 +78,28 @@ else
     fail "missing $tool"
 fi
 
+step "manual pages render without a warning and name every export and subcommand"
+man="$prefix/share/man"
+for page in "$man/man1/vantrelfb.1" "$man/man3/vantrelfb.3"; do
+    [ -f "$page" ] || { fail "missing $page"; continue; }
+    warnings="$(groff -man -ww -z "$page" 2>&1)"
+    [ -z "$warnings" ] || fail "$page: $warnings"
+    grep -q "@PROJECT_VERSION@" "$page" && fail "$page keeps an unconfigured version"
+    grep -q "\"VantrelFB $version\"" "$page" || fail "$page does not carry version $version"
+done
+for name in $(awk '$1 ~ /^FaceBook/ { print $1 }' "$source_dir/src/module/VantrelFB.def"); do
+    grep -q "$name" "$man/man3/vantrelfb.3" || fail "vantrelfb(3) does not describe $name"
+    [ "$(cat "$man/man3/$name.3" 2>/dev/null)" = ".so man3/vantrelfb.3" ] || fail "no man3 page $name.3 leading to vantrelfb(3)"
+done
+if [ -x "$tool" ]; then
+    # The subcommands as the tool's own help lists them.
+    env -u LD_LIBRARY_PATH "$tool" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z]*\( [a-z]*\)\?\)  .*/\1/p' |
+        while read -r sub; do
+            grep -qF -- "$(printf '.B %s' "$sub")" "$man/man1/vantrelfb.1" || echo "$sub"
+        done >"$tmp/undocumented"
+    [ -s "$tmp/undocumented" ] && fail "vantrelfb(1) does not describe: $(tr '\n' ' ' <"$tmp/undocumented")"
+fi
+
 step "pkg-config"
 export PKG_CONFIG_PATH="$lib/pkgconfig"
 unset PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR || true
