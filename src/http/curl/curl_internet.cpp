@@ -76,6 +76,20 @@ struct SlistDeleter {
 };
 
 class Transfer final : public InternetObject {
+    // The whole state of an exchange in one word, in the manner of the
+    // stack's own KEEP_RECV_PAUSE / KEEP_SEND_PAUSE bits.
+    enum State : unsigned {
+        kContentType = 1u << 0,  // the caller named the body's type itself
+        kFollow = 1u << 1,       // a URL open, which follows redirects
+        kStarted = 1u << 2,      // handed to the stack: the request is fixed
+        kBody = 1u << 3,         // a body of the declared length comes in writes
+        kEnded = 1u << 4,        // the caller has finished the body
+        kHeadersIn = 1u << 5,    // the final response's headers have arrived
+        kSendPaused = 1u << 6,   // the stack waits for staged body bytes
+        kRecvPaused = 1u << 7,   // the ring was full: the stack holds the response
+        kDone = 1u << 8,         // the exchange is over; result_ says how
+    };
+
 public:
     Transfer(const CurlTimeouts &timeouts, std::string agent, AccessType access)
         : timeouts_(timeouts), agent_(std::move(agent)), access_(access) {}
@@ -92,10 +106,10 @@ public:
 
     bool AddHeaderLine(std::string_view line) {
         std::string_view trimmed = Trim(line);
-        if (trimmed.empty() || started_) return false;
+        if (trimmed.empty() || Is(kStarted)) return false;
         // A header line may carry no raw line break of its own.
         if (trimmed.find_first_of("\r\n") != std::string_view::npos) return false;
-        if (StartsWithNoCase(trimmed, "content-type:")) hasContentType_ = true;
+        if (StartsWithNoCase(trimmed, "content-type:")) Set(kContentType);
         headerLines_.emplace_back(trimmed);
         return true;
     }
@@ -114,24 +128,24 @@ public:
     // Starts the exchange and drives it until the response's headers are in.
     bool StartWithoutBody() {
         if (!Start(false, 0)) return false;
-        Drive([this] { return headersDone_; });
-        return Succeeded(headersDone_);
+        Drive([this] { return Is(kHeadersIn); });
+        return Succeeded(Is(kHeadersIn));
     }
 
     // Starts the exchange and drives it until the stack asks for body bytes.
     bool StartWithBody(std::uint32_t total) {
         if (!Start(true, total)) return false;
-        Drive([this] { return sendPaused_ || headersDone_; });
-        return Succeeded(sendPaused_ || headersDone_);
+        Drive([this] { return Is(kSendPaused) || Is(kHeadersIn); });
+        return Succeeded(Is(kSendPaused) || Is(kHeadersIn));
     }
 
     bool OpenUrl() {
-        follow_ = true;
+        Set(kFollow);
         return StartWithoutBody();
     }
 
     bool WriteBody(const unsigned char *data, std::size_t size) {
-        if (!started_ || !hasBody_ || ended_ || failed()) return false;
+        if (!Is(kStarted) || !Is(kBody) || Is(kEnded) || failed()) return false;
         if (size > bodyTotal_ - bodyAccepted_) return false;
         while (size > 0) {
             std::size_t n = std::min(size, kUploadBlock - stagedEnd_);
@@ -146,26 +160,26 @@ public:
     }
 
     bool End() {
-        if (!started_ || !hasBody_ || ended_) return false;
-        ended_ = true;
+        if (!Is(kStarted) || !Is(kBody) || Is(kEnded)) return false;
+        Set(kEnded);
         // The declared length is a promise to the server; a short body is never finished.
         if (bodyAccepted_ != bodyTotal_) {
             Abort();
             return false;
         }
         if (!FlushStaging()) return false;
-        Drive([this] { return headersDone_; });
-        return Succeeded(headersDone_);
+        Drive([this] { return Is(kHeadersIn); });
+        return Succeeded(Is(kHeadersIn));
     }
 
     bool ReadBody(unsigned char *buffer, std::size_t size, std::uint32_t *read) {
         *read = 0;
-        if (!started_) return false;
-        if (ringUsed_ == 0 && !done_) {
-            Resume(CURLPAUSE_RECV);
+        if (!Is(kStarted)) return false;
+        if (ringUsed_ == 0 && !Is(kDone)) {
+            Resume(kRecvPaused);
             Drive([this] { return ringUsed_ > 0; });
         }
-        if (ringUsed_ == 0) return done_ && result_ == CURLE_OK;
+        if (ringUsed_ == 0) return Is(kDone) && result_ == CURLE_OK;
         std::size_t n = std::min(size, ringUsed_);
         std::size_t first = std::min(n, kReceiveRing - ringStart_);
         std::memcpy(buffer, ring_.get() + ringStart_, first);
@@ -177,21 +191,24 @@ public:
     }
 
     bool Location(std::string *value) const {
-        if (!headersDone_ || !hasLocation_) return false;
+        if (!Is(kHeadersIn) || !hasLocation_) return false;
         *value = location_;
         return true;
     }
 
 private:
-    bool failed() const { return done_ && result_ != CURLE_OK; }
+    bool Is(unsigned bit) const { return (state_ & bit) != 0; }
+    void Set(unsigned bit) { state_ |= bit; }
+    void Clear(unsigned bit) { state_ &= ~bit; }
+
+    bool failed() const { return Is(kDone) && result_ != CURLE_OK; }
     // Reaching the wanted state counts even if the exchange failed right
     // after it (a body cut short): that failure belongs to a later step.
-    bool Succeeded(bool reached) const { return reached || (done_ && result_ == CURLE_OK); }
+    bool Succeeded(bool reached) const { return reached || (Is(kDone) && result_ == CURLE_OK); }
 
     bool Start(bool hasBody, std::uint32_t total) {
-        if (started_) return false;
-        started_ = true;
-        hasBody_ = hasBody;
+        if (Is(kStarted)) return false;
+        Set(hasBody ? kStarted | kBody : kStarted);
         bodyTotal_ = total;
         GlobalInitOnce();
         easy_.reset(curl_easy_init());
@@ -219,7 +236,7 @@ private:
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, follow_ ? 1L : 0L);
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, Is(kFollow) ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
         // Direct access ignores any proxy the environment names; the
         // preconfigured access leaves the stack's own proxy handling in place.
@@ -246,7 +263,7 @@ private:
                 curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
             }
             // The stack would otherwise invent a form Content-Type of its own.
-            if (!hasContentType_) lines.emplace_back("Content-Type:");
+            if (!Is(kContentType)) lines.emplace_back("Content-Type:");
         }
         lines.insert(lines.end(), headerLines_.begin(), headerLines_.end());
         for (const std::string &line : lines) {
@@ -261,14 +278,14 @@ private:
     }
 
     bool Fail() {
-        done_ = true;
+        Set(kDone);
         result_ = CURLE_FAILED_INIT;
         return false;
     }
 
     void Abort() {
-        if (!done_) {
-            done_ = true;
+        if (!Is(kDone)) {
+            Set(kDone);
             result_ = CURLE_ABORTED_BY_CALLBACK;
         }
         if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
@@ -282,25 +299,25 @@ private:
             stagedStart_ = stagedEnd_ = 0;
             return !failed();
         }
-        Resume(CURLPAUSE_SEND);
-        Drive([this] { return stagedStart_ == stagedEnd_ && (sendPaused_ || bodyHanded_ == bodyTotal_); });
+        Resume(kSendPaused);
+        Drive(
+            [this] { return stagedStart_ == stagedEnd_ && (Is(kSendPaused) || bodyHanded_ == bodyTotal_); });
         if (stagedStart_ != stagedEnd_ || failed()) return false;
         stagedStart_ = stagedEnd_ = 0;
         return true;
     }
 
-    void Resume(int direction) {
-        if (done_ || !easy_) return;
-        if (direction == CURLPAUSE_SEND && !sendPaused_) return;
-        if (direction == CURLPAUSE_RECV && !recvPaused_) return;
-        if (direction == CURLPAUSE_SEND) sendPaused_ = false;
-        if (direction == CURLPAUSE_RECV) recvPaused_ = false;
-        curl_easy_pause(easy_.get(), (recvPaused_ ? CURLPAUSE_RECV : 0) | (sendPaused_ ? CURLPAUSE_SEND : 0));
+    // `paused` is kSendPaused or kRecvPaused.
+    void Resume(unsigned paused) {
+        if (Is(kDone) || !easy_ || !Is(paused)) return;
+        Clear(paused);
+        curl_easy_pause(easy_.get(),
+                        (Is(kRecvPaused) ? CURLPAUSE_RECV : 0) | (Is(kSendPaused) ? CURLPAUSE_SEND : 0));
     }
 
     template <typename Predicate>
     void Drive(Predicate reached) {
-        while (!done_ && !reached()) {
+        while (!Is(kDone) && !reached()) {
             int running = 0;
             if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
                 Fail();
@@ -309,11 +326,11 @@ private:
             int queued = 0;
             while (CURLMsg *msg = curl_multi_info_read(multi_.get(), &queued)) {
                 if (msg->msg == CURLMSG_DONE) {
-                    done_ = true;
+                    Set(kDone);
                     result_ = msg->data.result;
                 }
             }
-            if (done_ || reached()) break;
+            if (Is(kDone) || reached()) break;
             curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
         }
     }
@@ -334,10 +351,10 @@ private:
             t->hasLocation_ = true;
         } else if (Trim(line).empty()) {
             const bool interim = t->status_ < 200;
-            const bool followed = t->follow_ && t->hasLocation_ &&
+            const bool followed = t->Is(kFollow) && t->hasLocation_ &&
                                   (t->status_ == 301 || t->status_ == 302 || t->status_ == 303 ||
                                    t->status_ == 307 || t->status_ == 308);
-            if (!interim && !followed) t->headersDone_ = true;
+            if (!interim && !followed) t->Set(kHeadersIn);
         }
         return size * count;
     }
@@ -345,9 +362,9 @@ private:
     static std::size_t OnBody(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
-        t->headersDone_ = true;
+        t->Set(kHeadersIn);
         if (n > kReceiveRing - t->ringUsed_) {
-            t->recvPaused_ = true;
+            t->Set(kRecvPaused);
             return CURL_WRITEFUNC_PAUSE;
         }
         std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;
@@ -362,7 +379,7 @@ private:
         auto *t = static_cast<Transfer *>(self);
         const std::size_t available = t->stagedEnd_ - t->stagedStart_;
         if (available == 0) {
-            t->sendPaused_ = true;
+            t->Set(kSendPaused);
             return CURL_READFUNC_PAUSE;
         }
         const std::size_t n = std::min(size * count, available);
@@ -377,29 +394,23 @@ private:
     AccessType access_;
     std::string url_, target_, verb_;
     std::vector<std::string> headerLines_;
-    bool hasContentType_ = false;
-    bool follow_ = false;
 
+    unsigned state_ = 0;
     std::unique_ptr<CURLM, CurlMultiDeleter> multi_;
     std::unique_ptr<CURL, CurlEasyDeleter> easy_;
     std::unique_ptr<curl_slist, SlistDeleter> headers_;
-    bool started_ = false, done_ = false, ended_ = false;
     CURLcode result_ = CURLE_OK;
 
     int status_ = 0;
-    bool headersDone_ = false;
     bool hasLocation_ = false;
     std::string location_;
 
-    bool hasBody_ = false;
     std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;
     std::unique_ptr<unsigned char[]> staging_;
     std::size_t stagedStart_ = 0, stagedEnd_ = 0;
-    bool sendPaused_ = false;
 
     std::unique_ptr<unsigned char[]> ring_;
     std::size_t ringStart_ = 0, ringUsed_ = 0;
-    bool recvPaused_ = false;
 };
 
 template <typename T>
