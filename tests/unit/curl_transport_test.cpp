@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "fake_platform.h"
@@ -251,6 +253,64 @@ TEST_F(CurlTransport, RedirectsAreReportedOnRequestsAndFollowedByUrlOpens) {
     net.Close(root);
     net.Close(url);
     EXPECT_EQ(server.received.at(2).head.substr(0, 20), "GET /final HTTP/1.1\r");
+}
+
+// Sets the proxy variables the stack reads for the scope, and restores them.
+class ScopedProxyEnvironment {
+public:
+    explicit ScopedProxyEnvironment(const std::string &proxy) {
+        for (const char *name : kNames) {
+            const char *value = std::getenv(name);
+            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            if (std::strstr(name, "no_proxy") || std::strstr(name, "NO_PROXY"))
+                unsetenv(name);
+            else
+                setenv(name, proxy.c_str(), 1);
+        }
+    }
+    ~ScopedProxyEnvironment() {
+        for (const auto &[name, value] : saved_) {
+            if (value)
+                setenv(name, value->c_str(), 1);
+            else
+                unsetenv(name);
+        }
+    }
+
+private:
+    static constexpr const char *kNames[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "no_proxy",
+                                             "NO_PROXY"};
+    std::vector<std::pair<const char *, std::optional<std::string>>> saved_;
+};
+
+TEST_F(CurlTransport, AProxysOwnAnswerIsNeverTakenForTheServersAndDirectAccessSkipsIt) {
+    auto acceptThenHangUp = [](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 200 Connection established\r\n\r\n");
+    };
+    LoopbackServer proxy({Reply("407 Proxy Authentication Required", "", "denied"), acceptThenHangUp,
+                          Reply("200 OK", "", "proxied"), Reply("200 OK", "", "direct")});
+    ScopedProxyEnvironment environment("http://127.0.0.1:" + std::to_string(proxy.port));
+    CurlInternet net;
+    InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
+    EXPECT_EQ(net.OpenUrl(root, W("https://example.invalid/refused"), kUrlFlags), nullptr) << "407";
+    EXPECT_EQ(net.OpenUrl(root, W("https://example.invalid/cut"), kUrlFlags), nullptr) << "hung up";
+    InternetHandle url = net.OpenUrl(root, W("http://example.invalid/through"), kUrlFlags);
+    ASSERT_NE(url, nullptr);
+    bool ok;
+    EXPECT_EQ(ReadAll(net, url, 512, &ok), "proxied");
+    net.Close(url);
+    net.Close(root);
+
+    Exchange e = Open(net, proxy.port, "POST", "/direct");
+    ASSERT_TRUE(net.Send(e.request, WStringView()));
+    EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "direct");
+    CloseAll(net, e);
+    proxy.Join();
+    ASSERT_EQ(proxy.received.size(), 4u);
+    EXPECT_EQ(proxy.received[0].head.rfind("CONNECT example.invalid:443 HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(proxy.received[1].head.rfind("CONNECT example.invalid:443 HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(proxy.received[2].head.rfind("GET http://example.invalid/through HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(proxy.received[3].head.rfind("POST /direct HTTP/1.1\r\n", 0), 0u);
 }
 
 TEST_F(CurlTransport, ABodyCutShortFailsTheRead) {

@@ -241,6 +241,9 @@ private:
         // Direct access ignores any proxy the environment names; the
         // preconfigured access leaves the stack's own proxy handling in place.
         if (access_ == AccessType::kDirect) curl_easy_setopt(e, CURLOPT_PROXY, "");
+        // A proxy's answer to CONNECT is not the server's: a refused or broken
+        // tunnel is a failed connection, never a response.
+        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
