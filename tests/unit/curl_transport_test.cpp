@@ -225,9 +225,15 @@ TEST_F(CurlTransport, ALargeDownloadArrivesWholeThroughSmallReads) {
 }
 
 TEST_F(CurlTransport, RedirectsAreReportedOnRequestsAndFollowedByUrlOpens) {
-    LoopbackServer server(
-        {Reply("302 Found", "Location: https://example.invalid/cb#access_token=t\r\n", "moved"),
-         Reply("302 Found", "Location: /final\r\n", "moved"), Reply("200 OK", "", "final")});
+    // The reported Location is the response's first, never a later one's nor a trailer's.
+    auto twoLocationsAndATrailer = [](int fd, const Received &) {
+        SendAll(fd,
+                "HTTP/1.1 302 Found\r\nLocation: https://example.invalid/cb#access_token=t\r\n"
+                "Location: /second\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                "5\r\nmoved\r\n0\r\nLocation: /trailer\r\n\r\n");
+    };
+    LoopbackServer server({twoLocationsAndATrailer, Reply("302 Found", "Location: /final\r\n", "moved"),
+                           Reply("200 OK", "", "final")});
     CurlInternet net;
     Exchange e = Open(net, server.port, "POST", "/dialog");
     ASSERT_TRUE(net.Send(e.request, WStringView()));

@@ -190,9 +190,14 @@ public:
         return true;
     }
 
+    // The final response's first Location, as the platform reports it;
+    // a trailer never counts.
     bool Location(std::string *value) const {
-        if (!Is(kHeadersIn) || !hasLocation_) return false;
-        *value = location_;
+        curl_header *header = nullptr;
+        if (!Is(kHeadersIn) ||
+            curl_easy_header(easy_.get(), "Location", 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
+            return false;
+        *value = header->value;
         return true;
     }
 
@@ -345,12 +350,10 @@ private:
             // A new response (after a 1xx or a followed redirect) starts afresh.
             t->status_ = 0;
             t->hasLocation_ = false;
-            t->location_.clear();
             std::size_t space = line.find(' ');
             if (space != std::string_view::npos)
                 t->status_ = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
         } else if (StartsWithNoCase(line, "location:")) {
-            t->location_ = std::string(Trim(line.substr(9)));
             t->hasLocation_ = true;
         } else if (Trim(line).empty()) {
             const bool interim = t->status_ < 200;
@@ -406,7 +409,6 @@ private:
 
     int status_ = 0;
     bool hasLocation_ = false;
-    std::string location_;
 
     std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;
     std::unique_ptr<unsigned char[]> staging_;
