@@ -261,6 +261,60 @@ TEST_F(CurlTransport, RedirectsAreReportedOnRequestsAndFollowedByUrlOpens) {
     EXPECT_EQ(server.received.at(2).head.substr(0, 20), "GET /final HTTP/1.1\r");
 }
 
+// A URL open follows what the platform's stack has always followed; any other
+// 3xx is the answer itself. Each hop keeps the open's protections.
+TEST_F(CurlTransport, UrlOpensFollowOnlyTheClassicRedirects) {
+    struct Row {
+        const char *status;
+        const char *location;
+        const char *body;  // null: the open fails
+    } rows[] = {
+        {"300 Multiple Choices", "/next", "moved"},
+        {"301 Moved Permanently", "/next", "final"},
+        {"302 Found", "/next", "final"},
+        {"303 See Other", "/next", "final"},
+        {"305 Use Proxy", "/next", "moved"},
+        {"307 Temporary Redirect", "/next", "final"},
+        {"308 Permanent Redirect", "/next", "moved"},
+        {"399 Odd", "/next", "moved"},
+        {"302 Found", nullptr, "moved"},
+        {"302 Found", "file:///etc/passwd", nullptr},
+        {"302 Found", "http://user@127.0.0.1/next", nullptr},
+    };
+    CurlInternet net;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.status) + " to " + (row.location ? row.location : "nowhere"));
+        std::string location = row.location ? std::string("Location: ") + row.location + "\r\n" : "";
+        LoopbackServer server({Reply(row.status, location, "moved"), Reply("200 OK", "", "final")});
+        InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
+        InternetHandle url =
+            net.OpenUrl(root, W("http://127.0.0.1:" + std::to_string(server.port) + "/start"), kUrlFlags);
+        if (!row.body) {
+            EXPECT_EQ(url, nullptr);
+        } else if (url) {
+            bool ok;
+            EXPECT_EQ(ReadAll(net, url, 512, &ok), row.body);
+            EXPECT_TRUE(ok);
+        } else {
+            ADD_FAILURE() << "open failed";
+        }
+        if (url) net.Close(url);
+        net.Close(root);
+    }
+    // Ten hops are followed; the eleventh redirect fails the open.
+    for (int hops : {10, 11}) {
+        std::vector<LoopbackServer::Answer> answers(hops, Reply("302 Found", "Location: /hop\r\n", "moved"));
+        answers.push_back(Reply("200 OK", "", "final"));
+        LoopbackServer server(answers);
+        InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
+        InternetHandle url =
+            net.OpenUrl(root, W("http://127.0.0.1:" + std::to_string(server.port) + "/start"), kUrlFlags);
+        EXPECT_EQ(url != nullptr, hops == 10) << hops << " hops";
+        if (url) net.Close(url);
+        net.Close(root);
+    }
+}
+
 // Sets the proxy variables the stack reads for the scope, and restores them.
 class ScopedProxyEnvironment {
 public:

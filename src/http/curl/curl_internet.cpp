@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -88,6 +87,7 @@ class Transfer final : public InternetObject {
         kSendPaused = 1u << 6,   // the stack waits for staged body bytes
         kRecvPaused = 1u << 7,   // the ring was full: the stack holds the response
         kDone = 1u << 8,         // the exchange is over; result_ says how
+        kRedirect = 1u << 9,     // this response is a redirect being followed: dropped
     };
 
 public:
@@ -225,12 +225,12 @@ private:
         CURL *e = easy_.get();
         curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
         if (!target_.empty()) curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
-        // The scheme follows the request flags; the operations always ask for TLS.
-        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        // A redirect never leaves TLS once it was asked for, as the platform's
-        // stack refuses such a redirect by default.
+        // The scheme follows the request flags; the operations always ask for
+        // TLS. These hold for every hop of a followed redirect too: one never
+        // leaves TLS once it was asked for, as the platform's stack refuses
+        // such a redirect by default.
         const bool secure = StartsWithNoCase(url_, "https:");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(e, CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent_.c_str());
@@ -241,8 +241,6 @@ private:
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, Is(kFollow) ? 1L : 0L);
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
         // Direct access ignores any proxy the environment names; the
         // preconfigured access leaves the stack's own proxy handling in place.
         if (access_ == AccessType::kDirect) curl_easy_setopt(e, CURLOPT_PROXY, "");
@@ -286,18 +284,54 @@ private:
     }
 
     bool Fail() {
-        Set(kDone);
-        result_ = CURLE_FAILED_INIT;
+        Stop(CURLE_FAILED_INIT);
         return false;
     }
 
-    void Abort() {
+    void Abort() { Stop(CURLE_ABORTED_BY_CALLBACK); }
+
+    // Ends the exchange for good; the response's bytes already in the ring stay readable.
+    void Stop(CURLcode why) {
         if (!Is(kDone)) {
             Set(kDone);
-            result_ = CURLE_ABORTED_BY_CALLBACK;
+            result_ = why;
         }
         if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
         multi_.reset();
+    }
+
+    // The platform's stack has always followed these, and only with a
+    // Location; any other 3xx (300, 305, 308, ...) is the answer itself.
+    static bool Followed(long status) {
+        return status == 301 || status == 302 || status == 303 || status == 307;
+    }
+
+    // Where the redirect leads, resolved against this hop's URL as the
+    // stack resolves its own redirects; empty when it cannot be resolved.
+    std::string RedirectTarget(const char *location) {
+        char *current = nullptr;
+        char *target = nullptr;
+        std::string resolved;
+        CURLU *url = curl_url();
+        if (url && curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &current) == CURLE_OK && current &&
+            curl_url_set(url, CURLUPART_URL, current, 0) == CURLUE_OK &&
+            curl_url_set(url, CURLUPART_URL, location, CURLU_URLENCODE | CURLU_ALLOW_SPACE) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_URL, &target, 0) == CURLUE_OK)
+            resolved = target;
+        curl_free(target);
+        curl_url_cleanup(url);
+        return resolved;
+    }
+
+    // Drops the redirect's response and starts over at its target. Followed
+    // by hand because the stack would follow every 3xx.
+    void FollowRedirect() {
+        Clear(kRedirect);
+        if (++hops_ > kMaxRedirects) return Stop(CURLE_TOO_MANY_REDIRECTS);
+        if (next_.empty()) return Stop(CURLE_URL_MALFORMAT);
+        curl_multi_remove_handle(multi_.get(), easy_.get());
+        curl_easy_setopt(easy_.get(), CURLOPT_URL, next_.c_str());
+        if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) Stop(CURLE_FAILED_INIT);
     }
 
     // Hands the staged block to the connection and waits until the stack has
@@ -331,6 +365,10 @@ private:
                 Fail();
                 break;
             }
+            if (Is(kRedirect)) {
+                FollowRedirect();
+                continue;
+            }
             int queued = 0;
             while (CURLMsg *msg = curl_multi_info_read(multi_.get(), &queued)) {
                 if (msg->msg == CURLMSG_DONE) {
@@ -343,31 +381,31 @@ private:
         }
     }
 
+    // The stack keeps the headers themselves; what matters here is the end
+    // of a response's headers, where the response is known to be final or not.
     static std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
-        std::string_view line(data, size * count);
-        if (StartsWithNoCase(line, "HTTP/")) {
-            // A new response (after a 1xx or a followed redirect) starts afresh.
-            t->status_ = 0;
-            t->hasLocation_ = false;
-            std::size_t space = line.find(' ');
-            if (space != std::string_view::npos)
-                t->status_ = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
-        } else if (StartsWithNoCase(line, "location:")) {
-            t->hasLocation_ = true;
-        } else if (Trim(line).empty()) {
-            const bool interim = t->status_ < 200;
-            const bool followed = t->Is(kFollow) && t->hasLocation_ &&
-                                  (t->status_ == 301 || t->status_ == 302 || t->status_ == 303 ||
-                                   t->status_ == 307 || t->status_ == 308);
-            if (!interim && !followed) t->Set(kHeadersIn);
+        const std::size_t n = size * count;
+        if (t->Is(kHeadersIn) || t->Is(kRedirect) || !Trim(std::string_view(data, n)).empty()) return n;
+        long status = 0;
+        curl_easy_getinfo(t->easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200) return n;  // an interim answer: the real one follows
+        curl_header *location = nullptr;
+        if (t->Is(kFollow) && Followed(status) &&
+            curl_easy_header(t->easy_.get(), "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK &&
+            *location->value) {
+            t->next_ = t->RedirectTarget(location->value);
+            t->Set(kRedirect);
+        } else {
+            t->Set(kHeadersIn);
         }
-        return size * count;
+        return n;
     }
 
     static std::size_t OnBody(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
+        if (t->Is(kRedirect)) return n;
         t->Set(kHeadersIn);
         if (n > kReceiveRing - t->ringUsed_) {
             t->Set(kRecvPaused);
@@ -407,8 +445,8 @@ private:
     std::unique_ptr<curl_slist, SlistDeleter> headers_;
     CURLcode result_ = CURLE_OK;
 
-    int status_ = 0;
-    bool hasLocation_ = false;
+    long hops_ = 0;     // redirects followed so far
+    std::string next_;  // where the redirect being dropped leads
 
     std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;
     std::unique_ptr<unsigned char[]> staging_;
