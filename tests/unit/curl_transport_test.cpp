@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,12 +29,14 @@ struct Received {
 };
 
 // Serves one connection at a time; each answer is a function of the request
-// that writes to the socket however it likes (stall, cut short, ...).
+// that writes to the socket however it likes (stall, cut short, ...). Without
+// `readBodies` it answers as soon as the request's headers are in.
 class LoopbackServer {
 public:
     using Answer = std::function<void(int fd, const Received &)>;
 
-    explicit LoopbackServer(std::vector<Answer> answers) : answers_(std::move(answers)) {
+    explicit LoopbackServer(std::vector<Answer> answers, bool readBodies = true)
+        : answers_(std::move(answers)), readBodies_(readBodies) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         int one = 1;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -84,7 +87,7 @@ private:
                 r.body = data.substr(headEnd + 4);
                 std::size_t want = 0;
                 auto cl = r.head.find("Content-Length: ");
-                if (cl != std::string::npos) want = std::stoul(r.head.substr(cl + 16));
+                if (cl != std::string::npos && readBodies_) want = std::stoul(r.head.substr(cl + 16));
                 while (r.body.size() < want) {
                     ssize_t n = recv(fd, buf, sizeof buf, 0);
                     if (n <= 0) break;
@@ -99,6 +102,7 @@ private:
 
     int listener_;
     std::vector<Answer> answers_;
+    bool readBodies_;
     std::thread thread_;
 };
 
@@ -401,7 +405,14 @@ TEST_F(CurlTransport, AStalledServerFailsWithinTheStallTimeout) {
         WaitForClientToLeave(fd);
     };
     auto silent = [](int fd, const Received &) { WaitForClientToLeave(fd); };
-    LoopbackServer server({silent, stall});
+    // Answers before the body, more than the client buffers, and reads no more.
+    auto earlyAnswer = [](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 409600\r\n\r\n" +
+                        std::string(400 * 1024, 'e'));
+        pollfd hangUp{fd, POLLRDHUP, 0};
+        poll(&hangUp, 1, 10000);
+    };
+    LoopbackServer server({silent, stall, earlyAnswer}, false);
     CurlTimeouts shrunk;
     shrunk.connectMs = 1000;
     shrunk.stallSeconds = 1;
@@ -418,7 +429,37 @@ TEST_F(CurlTransport, AStalledServerFailsWithinTheStallTimeout) {
     EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "abc");
     EXPECT_FALSE(ok);
     CloseAll(net, e);
+
+    e = Open(net, server.port, "POST", "/upload");
+    const std::uint32_t total = 64u << 20;
+    ASSERT_TRUE(net.SendWithBody(e.request, total));
+    std::vector<char> block(64 * 1024, 'u');
+    std::uint32_t written = 0;
+    while (written < total && net.Write(e.request, block.data(), static_cast<std::uint32_t>(block.size())))
+        written += static_cast<std::uint32_t>(block.size());
+    EXPECT_LT(written, total);
+    CloseAll(net, e);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+}
+
+// The stall rule is about silence, not speed: a byte now and then keeps a transfer alive.
+TEST_F(CurlTransport, ASlowButSteadyServerIsNeverCut) {
+    LoopbackServer server({[](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n");
+        for (char c : std::string("abc")) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+            SendAll(fd, std::string(1, c));
+        }
+    }});
+    CurlTimeouts shrunk;
+    shrunk.stallSeconds = 2;
+    CurlInternet net(shrunk);
+    Exchange e = Open(net, server.port, "GET", "/slow");
+    ASSERT_TRUE(net.Send(e.request, WStringView()));
+    bool ok;
+    EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "abc");
+    EXPECT_TRUE(ok);
+    CloseAll(net, e);
 }
 
 TEST_F(CurlTransport, NothingWorksOnANullOrRefusedHandle) {

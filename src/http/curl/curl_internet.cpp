@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -238,8 +239,6 @@ private:
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
         // Direct access ignores any proxy the environment names; the
         // preconfigured access leaves the stack's own proxy handling in place.
@@ -357,8 +356,17 @@ private:
                         (Is(kRecvPaused) ? CURLPAUSE_RECV : 0) | (Is(kSendPaused) ? CURLPAUSE_SEND : 0));
     }
 
+    // Runs the stack until `reached`, the end of the exchange, or a stall:
+    // no byte moved either way for the stall limit. The stack's own speed
+    // check is not used: it judges an average, not silence, and it sleeps
+    // while a direction is paused, which would let a call wait forever.
     template <typename Predicate>
     void Drive(Predicate reached) {
+        using Clock = std::chrono::steady_clock;
+        const auto limit = std::chrono::seconds(timeouts_.stallSeconds);
+        // Counted from here: time the caller spent elsewhere was not the stack's.
+        auto deadline = Clock::now() + limit;
+        std::uint64_t seen = moved_;
         while (!Is(kDone) && !reached()) {
             int running = 0;
             if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
@@ -377,7 +385,17 @@ private:
                 }
             }
             if (Is(kDone) || reached()) break;
-            curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
+            const auto now = Clock::now();
+            if (moved_ != seen) {
+                seen = moved_;
+                deadline = now + limit;
+            } else if (now >= deadline) {
+                Stop(CURLE_OPERATION_TIMEDOUT);
+                break;
+            }
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::max<long long>(wait, 1)),
+                            nullptr);
         }
     }
 
@@ -386,6 +404,7 @@ private:
     static std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
+        t->moved_ += n;
         if (t->Is(kHeadersIn) || t->Is(kRedirect) || !Trim(std::string_view(data, n)).empty()) return n;
         long status = 0;
         curl_easy_getinfo(t->easy_.get(), CURLINFO_RESPONSE_CODE, &status);
@@ -405,12 +424,16 @@ private:
     static std::size_t OnBody(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
-        if (t->Is(kRedirect)) return n;
+        if (t->Is(kRedirect)) {
+            t->moved_ += n;
+            return n;
+        }
         t->Set(kHeadersIn);
         if (n > kReceiveRing - t->ringUsed_) {
             t->Set(kRecvPaused);
             return CURL_WRITEFUNC_PAUSE;
         }
+        t->moved_ += n;
         std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;
         std::size_t first = std::min(n, kReceiveRing - tail);
         std::memcpy(t->ring_.get() + tail, data, first);
@@ -430,6 +453,7 @@ private:
         std::memcpy(buffer, t->staging_.get() + t->stagedStart_, n);
         t->stagedStart_ += n;
         t->bodyHanded_ += n;
+        t->moved_ += n;
         return n;
     }
 
@@ -445,8 +469,9 @@ private:
     std::unique_ptr<curl_slist, SlistDeleter> headers_;
     CURLcode result_ = CURLE_OK;
 
-    long hops_ = 0;     // redirects followed so far
-    std::string next_;  // where the redirect being dropped leads
+    std::uint64_t moved_ = 0;  // bytes either way, for the stall rule
+    long hops_ = 0;            // redirects followed so far
+    std::string next_;         // where the redirect being dropped leads
 
     std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;
     std::unique_ptr<unsigned char[]> staging_;
