@@ -3,11 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,17 +28,19 @@ constexpr std::size_t kReceiveRing = 256 * 1024;
 constexpr long kReceiveBuffer = 128 * 1024;
 constexpr long kMaxRedirects = 10;
 
-void GlobalInitOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// Once per process; a stack that failed to set itself up fails every start.
+bool GlobalInit() {
+    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ok;
 }
+
+// Header names and schemes compare in ASCII, whatever the process's locale says.
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
+        if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
     return true;
 }
 
@@ -216,7 +216,7 @@ private:
         if (Is(kStarted)) return false;
         Set(hasBody ? kStarted | kBody : kStarted);
         bodyTotal_ = total;
-        GlobalInitOnce();
+        if (!GlobalInit()) return Fail();
         easy_.reset(curl_easy_init());
         multi_.reset(curl_multi_init());
         if (!easy_ || !multi_) return Fail();
