@@ -3,13 +3,16 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "fake_platform.h"
@@ -26,12 +29,14 @@ struct Received {
 };
 
 // Serves one connection at a time; each answer is a function of the request
-// that writes to the socket however it likes (stall, cut short, ...).
+// that writes to the socket however it likes (stall, cut short, ...). Without
+// `readBodies` it answers as soon as the request's headers are in.
 class LoopbackServer {
 public:
     using Answer = std::function<void(int fd, const Received &)>;
 
-    explicit LoopbackServer(std::vector<Answer> answers) : answers_(std::move(answers)) {
+    explicit LoopbackServer(std::vector<Answer> answers, bool readBodies = true)
+        : answers_(std::move(answers)), readBodies_(readBodies) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         int one = 1;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -82,7 +87,7 @@ private:
                 r.body = data.substr(headEnd + 4);
                 std::size_t want = 0;
                 auto cl = r.head.find("Content-Length: ");
-                if (cl != std::string::npos) want = std::stoul(r.head.substr(cl + 16));
+                if (cl != std::string::npos && readBodies_) want = std::stoul(r.head.substr(cl + 16));
                 while (r.body.size() < want) {
                     ssize_t n = recv(fd, buf, sizeof buf, 0);
                     if (n <= 0) break;
@@ -97,6 +102,7 @@ private:
 
     int listener_;
     std::vector<Answer> answers_;
+    bool readBodies_;
     std::thread thread_;
 };
 
@@ -223,9 +229,15 @@ TEST_F(CurlTransport, ALargeDownloadArrivesWholeThroughSmallReads) {
 }
 
 TEST_F(CurlTransport, RedirectsAreReportedOnRequestsAndFollowedByUrlOpens) {
-    LoopbackServer server(
-        {Reply("302 Found", "Location: https://example.invalid/cb#access_token=t\r\n", "moved"),
-         Reply("302 Found", "Location: /final\r\n", "moved"), Reply("200 OK", "", "final")});
+    // The reported Location is the response's first, never a later one's nor a trailer's.
+    auto twoLocationsAndATrailer = [](int fd, const Received &) {
+        SendAll(fd,
+                "HTTP/1.1 302 Found\r\nLocation: https://example.invalid/cb#access_token=t\r\n"
+                "Location: /second\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                "5\r\nmoved\r\n0\r\nLocation: /trailer\r\n\r\n");
+    };
+    LoopbackServer server({twoLocationsAndATrailer, Reply("302 Found", "Location: /final\r\n", "moved"),
+                           Reply("200 OK", "", "final")});
     CurlInternet net;
     Exchange e = Open(net, server.port, "POST", "/dialog");
     ASSERT_TRUE(net.Send(e.request, WStringView()));
@@ -251,6 +263,118 @@ TEST_F(CurlTransport, RedirectsAreReportedOnRequestsAndFollowedByUrlOpens) {
     net.Close(root);
     net.Close(url);
     EXPECT_EQ(server.received.at(2).head.substr(0, 20), "GET /final HTTP/1.1\r");
+}
+
+// A URL open follows what the platform's stack has always followed; any other
+// 3xx is the answer itself. Each hop keeps the open's protections.
+TEST_F(CurlTransport, UrlOpensFollowOnlyTheClassicRedirects) {
+    struct Row {
+        const char *status;
+        const char *location;
+        const char *body;  // null: the open fails
+    } rows[] = {
+        {"300 Multiple Choices", "/next", "moved"},
+        {"301 Moved Permanently", "/next", "final"},
+        {"302 Found", "/next", "final"},
+        {"303 See Other", "/next", "final"},
+        {"305 Use Proxy", "/next", "moved"},
+        {"307 Temporary Redirect", "/next", "final"},
+        {"308 Permanent Redirect", "/next", "moved"},
+        {"399 Odd", "/next", "moved"},
+        {"302 Found", nullptr, "moved"},
+        {"302 Found", "file:///etc/passwd", nullptr},
+        {"302 Found", "http://user@127.0.0.1/next", nullptr},
+    };
+    CurlInternet net;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.status) + " to " + (row.location ? row.location : "nowhere"));
+        std::string location = row.location ? std::string("Location: ") + row.location + "\r\n" : "";
+        LoopbackServer server({Reply(row.status, location, "moved"), Reply("200 OK", "", "final")});
+        InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
+        InternetHandle url =
+            net.OpenUrl(root, W("http://127.0.0.1:" + std::to_string(server.port) + "/start"), kUrlFlags);
+        if (!row.body) {
+            EXPECT_EQ(url, nullptr);
+        } else if (url) {
+            bool ok;
+            EXPECT_EQ(ReadAll(net, url, 512, &ok), row.body);
+            EXPECT_TRUE(ok);
+        } else {
+            ADD_FAILURE() << "open failed";
+        }
+        if (url) net.Close(url);
+        net.Close(root);
+    }
+    // Ten hops are followed; the eleventh redirect fails the open.
+    for (int hops : {10, 11}) {
+        std::vector<LoopbackServer::Answer> answers(hops, Reply("302 Found", "Location: /hop\r\n", "moved"));
+        answers.push_back(Reply("200 OK", "", "final"));
+        LoopbackServer server(answers);
+        InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
+        InternetHandle url =
+            net.OpenUrl(root, W("http://127.0.0.1:" + std::to_string(server.port) + "/start"), kUrlFlags);
+        EXPECT_EQ(url != nullptr, hops == 10) << hops << " hops";
+        if (url) net.Close(url);
+        net.Close(root);
+    }
+}
+
+// Sets the proxy variables the stack reads for the scope, and restores them.
+class ScopedProxyEnvironment {
+public:
+    explicit ScopedProxyEnvironment(const std::string &proxy) {
+        for (const char *name : kNames) {
+            const char *value = std::getenv(name);
+            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            if (std::strstr(name, "no_proxy") || std::strstr(name, "NO_PROXY"))
+                unsetenv(name);
+            else
+                setenv(name, proxy.c_str(), 1);
+        }
+    }
+    ~ScopedProxyEnvironment() {
+        for (const auto &[name, value] : saved_) {
+            if (value)
+                setenv(name, value->c_str(), 1);
+            else
+                unsetenv(name);
+        }
+    }
+
+private:
+    static constexpr const char *kNames[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "no_proxy",
+                                             "NO_PROXY"};
+    std::vector<std::pair<const char *, std::optional<std::string>>> saved_;
+};
+
+TEST_F(CurlTransport, AProxysOwnAnswerIsNeverTakenForTheServersAndDirectAccessSkipsIt) {
+    auto acceptThenHangUp = [](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 200 Connection established\r\n\r\n");
+    };
+    LoopbackServer proxy({Reply("407 Proxy Authentication Required", "", "denied"), acceptThenHangUp,
+                          Reply("200 OK", "", "proxied"), Reply("200 OK", "", "direct")});
+    ScopedProxyEnvironment environment("http://127.0.0.1:" + std::to_string(proxy.port));
+    CurlInternet net;
+    InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
+    EXPECT_EQ(net.OpenUrl(root, W("https://example.invalid/refused"), kUrlFlags), nullptr) << "407";
+    EXPECT_EQ(net.OpenUrl(root, W("https://example.invalid/cut"), kUrlFlags), nullptr) << "hung up";
+    InternetHandle url = net.OpenUrl(root, W("http://example.invalid/through"), kUrlFlags);
+    ASSERT_NE(url, nullptr);
+    bool ok;
+    EXPECT_EQ(ReadAll(net, url, 512, &ok), "proxied");
+    net.Close(url);
+    net.Close(root);
+
+    Exchange e = Open(net, proxy.port, "POST", "/direct");
+    ASSERT_TRUE(net.Send(e.request, WStringView()));
+    EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "direct");
+    CloseAll(net, e);
+    proxy.Join();
+    ASSERT_EQ(proxy.received.size(), 4u);
+    EXPECT_EQ(proxy.received[0].head.rfind("CONNECT example.invalid:443 HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(proxy.received[1].head.rfind("CONNECT example.invalid:443 HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(proxy.received[2].head.rfind("GET http://example.invalid/through HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(proxy.received[3].head.rfind("POST /direct HTTP/1.1\r\n", 0), 0u);
 }
 
 TEST_F(CurlTransport, ABodyCutShortFailsTheRead) {
@@ -281,7 +405,14 @@ TEST_F(CurlTransport, AStalledServerFailsWithinTheStallTimeout) {
         WaitForClientToLeave(fd);
     };
     auto silent = [](int fd, const Received &) { WaitForClientToLeave(fd); };
-    LoopbackServer server({silent, stall});
+    // Answers before the body, more than the client buffers, and reads no more.
+    auto earlyAnswer = [](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 409600\r\n\r\n" +
+                        std::string(400 * 1024, 'e'));
+        pollfd hangUp{fd, POLLRDHUP, 0};
+        poll(&hangUp, 1, 10000);
+    };
+    LoopbackServer server({silent, stall, earlyAnswer}, false);
     CurlTimeouts shrunk;
     shrunk.connectMs = 1000;
     shrunk.stallSeconds = 1;
@@ -298,7 +429,37 @@ TEST_F(CurlTransport, AStalledServerFailsWithinTheStallTimeout) {
     EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "abc");
     EXPECT_FALSE(ok);
     CloseAll(net, e);
+
+    e = Open(net, server.port, "POST", "/upload");
+    const std::uint32_t total = 64u << 20;
+    ASSERT_TRUE(net.SendWithBody(e.request, total));
+    std::vector<char> block(64 * 1024, 'u');
+    std::uint32_t written = 0;
+    while (written < total && net.Write(e.request, block.data(), static_cast<std::uint32_t>(block.size())))
+        written += static_cast<std::uint32_t>(block.size());
+    EXPECT_LT(written, total);
+    CloseAll(net, e);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+}
+
+// The stall rule is about silence, not speed: a byte now and then keeps a transfer alive.
+TEST_F(CurlTransport, ASlowButSteadyServerIsNeverCut) {
+    LoopbackServer server({[](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n");
+        for (char c : std::string("abc")) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+            SendAll(fd, std::string(1, c));
+        }
+    }});
+    CurlTimeouts shrunk;
+    shrunk.stallSeconds = 2;
+    CurlInternet net(shrunk);
+    Exchange e = Open(net, server.port, "GET", "/slow");
+    ASSERT_TRUE(net.Send(e.request, WStringView()));
+    bool ok;
+    EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "abc");
+    EXPECT_TRUE(ok);
+    CloseAll(net, e);
 }
 
 TEST_F(CurlTransport, NothingWorksOnANullOrRefusedHandle) {

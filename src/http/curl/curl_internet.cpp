@@ -3,11 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,17 +28,19 @@ constexpr std::size_t kReceiveRing = 256 * 1024;
 constexpr long kReceiveBuffer = 128 * 1024;
 constexpr long kMaxRedirects = 10;
 
-void GlobalInitOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// Once per process; a stack that failed to set itself up fails every start.
+bool GlobalInit() {
+    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ok;
 }
+
+// Header names and schemes compare in ASCII, whatever the process's locale says.
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
+        if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
     return true;
 }
 
@@ -76,6 +76,21 @@ struct SlistDeleter {
 };
 
 class Transfer final : public InternetObject {
+    // The whole state of an exchange in one word, in the manner of the
+    // stack's own KEEP_RECV_PAUSE / KEEP_SEND_PAUSE bits.
+    enum State : unsigned {
+        kContentType = 1u << 0,  // the caller named the body's type itself
+        kFollow = 1u << 1,       // a URL open, which follows redirects
+        kStarted = 1u << 2,      // handed to the stack: the request is fixed
+        kBody = 1u << 3,         // a body of the declared length comes in writes
+        kEnded = 1u << 4,        // the caller has finished the body
+        kHeadersIn = 1u << 5,    // the final response's headers have arrived
+        kSendPaused = 1u << 6,   // the stack waits for staged body bytes
+        kRecvPaused = 1u << 7,   // the ring was full: the stack holds the response
+        kDone = 1u << 8,         // the exchange is over; result_ says how
+        kRedirect = 1u << 9,     // this response is a redirect being followed: dropped
+    };
+
 public:
     Transfer(const CurlTimeouts &timeouts, std::string agent, AccessType access)
         : timeouts_(timeouts), agent_(std::move(agent)), access_(access) {}
@@ -92,10 +107,10 @@ public:
 
     bool AddHeaderLine(std::string_view line) {
         std::string_view trimmed = Trim(line);
-        if (trimmed.empty() || started_) return false;
+        if (trimmed.empty() || Is(kStarted)) return false;
         // A header line may carry no raw line break of its own.
         if (trimmed.find_first_of("\r\n") != std::string_view::npos) return false;
-        if (StartsWithNoCase(trimmed, "content-type:")) hasContentType_ = true;
+        if (StartsWithNoCase(trimmed, "content-type:")) Set(kContentType);
         headerLines_.emplace_back(trimmed);
         return true;
     }
@@ -114,24 +129,24 @@ public:
     // Starts the exchange and drives it until the response's headers are in.
     bool StartWithoutBody() {
         if (!Start(false, 0)) return false;
-        Drive([this] { return headersDone_; });
-        return Succeeded(headersDone_);
+        Drive([this] { return Is(kHeadersIn); });
+        return Succeeded(Is(kHeadersIn));
     }
 
     // Starts the exchange and drives it until the stack asks for body bytes.
     bool StartWithBody(std::uint32_t total) {
         if (!Start(true, total)) return false;
-        Drive([this] { return sendPaused_ || headersDone_; });
-        return Succeeded(sendPaused_ || headersDone_);
+        Drive([this] { return Is(kSendPaused) || Is(kHeadersIn); });
+        return Succeeded(Is(kSendPaused) || Is(kHeadersIn));
     }
 
     bool OpenUrl() {
-        follow_ = true;
+        Set(kFollow);
         return StartWithoutBody();
     }
 
     bool WriteBody(const unsigned char *data, std::size_t size) {
-        if (!started_ || !hasBody_ || ended_ || failed()) return false;
+        if (!Is(kStarted) || !Is(kBody) || Is(kEnded) || failed()) return false;
         if (size > bodyTotal_ - bodyAccepted_) return false;
         while (size > 0) {
             std::size_t n = std::min(size, kUploadBlock - stagedEnd_);
@@ -146,26 +161,26 @@ public:
     }
 
     bool End() {
-        if (!started_ || !hasBody_ || ended_) return false;
-        ended_ = true;
+        if (!Is(kStarted) || !Is(kBody) || Is(kEnded)) return false;
+        Set(kEnded);
         // The declared length is a promise to the server; a short body is never finished.
         if (bodyAccepted_ != bodyTotal_) {
             Abort();
             return false;
         }
         if (!FlushStaging()) return false;
-        Drive([this] { return headersDone_; });
-        return Succeeded(headersDone_);
+        Drive([this] { return Is(kHeadersIn); });
+        return Succeeded(Is(kHeadersIn));
     }
 
     bool ReadBody(unsigned char *buffer, std::size_t size, std::uint32_t *read) {
         *read = 0;
-        if (!started_) return false;
-        if (ringUsed_ == 0 && !done_) {
-            Resume(CURLPAUSE_RECV);
+        if (!Is(kStarted)) return false;
+        if (ringUsed_ == 0 && !Is(kDone)) {
+            Resume(kRecvPaused);
             Drive([this] { return ringUsed_ > 0; });
         }
-        if (ringUsed_ == 0) return done_ && result_ == CURLE_OK;
+        if (ringUsed_ == 0) return Is(kDone) && result_ == CURLE_OK;
         std::size_t n = std::min(size, ringUsed_);
         std::size_t first = std::min(n, kReceiveRing - ringStart_);
         std::memcpy(buffer, ring_.get() + ringStart_, first);
@@ -176,24 +191,32 @@ public:
         return true;
     }
 
+    // The final response's first Location, as the platform reports it;
+    // a trailer never counts.
     bool Location(std::string *value) const {
-        if (!headersDone_ || !hasLocation_) return false;
-        *value = location_;
+        curl_header *header = nullptr;
+        if (!Is(kHeadersIn) ||
+            curl_easy_header(easy_.get(), "Location", 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
+            return false;
+        *value = header->value;
         return true;
     }
 
 private:
-    bool failed() const { return done_ && result_ != CURLE_OK; }
+    bool Is(unsigned bit) const { return (state_ & bit) != 0; }
+    void Set(unsigned bit) { state_ |= bit; }
+    void Clear(unsigned bit) { state_ &= ~bit; }
+
+    bool failed() const { return Is(kDone) && result_ != CURLE_OK; }
     // Reaching the wanted state counts even if the exchange failed right
     // after it (a body cut short): that failure belongs to a later step.
-    bool Succeeded(bool reached) const { return reached || (done_ && result_ == CURLE_OK); }
+    bool Succeeded(bool reached) const { return reached || (Is(kDone) && result_ == CURLE_OK); }
 
     bool Start(bool hasBody, std::uint32_t total) {
-        if (started_) return false;
-        started_ = true;
-        hasBody_ = hasBody;
+        if (Is(kStarted)) return false;
+        Set(hasBody ? kStarted | kBody : kStarted);
         bodyTotal_ = total;
-        GlobalInitOnce();
+        if (!GlobalInit()) return Fail();
         easy_.reset(curl_easy_init());
         multi_.reset(curl_multi_init());
         if (!easy_ || !multi_) return Fail();
@@ -203,12 +226,12 @@ private:
         CURL *e = easy_.get();
         curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
         if (!target_.empty()) curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
-        // The scheme follows the request flags; the operations always ask for TLS.
-        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        // A redirect never leaves TLS once it was asked for, as the platform's
-        // stack refuses such a redirect by default.
+        // The scheme follows the request flags; the operations always ask for
+        // TLS. These hold for every hop of a followed redirect too: one never
+        // leaves TLS once it was asked for, as the platform's stack refuses
+        // such a redirect by default.
         const bool secure = StartsWithNoCase(url_, "https:");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(e, CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent_.c_str());
@@ -216,14 +239,13 @@ private:
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, follow_ ? 1L : 0L);
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
         // Direct access ignores any proxy the environment names; the
         // preconfigured access leaves the stack's own proxy handling in place.
         if (access_ == AccessType::kDirect) curl_easy_setopt(e, CURLOPT_PROXY, "");
+        // A proxy's answer to CONNECT is not the server's: a refused or broken
+        // tunnel is a failed connection, never a response.
+        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
@@ -246,7 +268,7 @@ private:
                 curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
             }
             // The stack would otherwise invent a form Content-Type of its own.
-            if (!hasContentType_) lines.emplace_back("Content-Type:");
+            if (!Is(kContentType)) lines.emplace_back("Content-Type:");
         }
         lines.insert(lines.end(), headerLines_.begin(), headerLines_.end());
         for (const std::string &line : lines) {
@@ -261,18 +283,54 @@ private:
     }
 
     bool Fail() {
-        done_ = true;
-        result_ = CURLE_FAILED_INIT;
+        Stop(CURLE_FAILED_INIT);
         return false;
     }
 
-    void Abort() {
-        if (!done_) {
-            done_ = true;
-            result_ = CURLE_ABORTED_BY_CALLBACK;
+    void Abort() { Stop(CURLE_ABORTED_BY_CALLBACK); }
+
+    // Ends the exchange for good; the response's bytes already in the ring stay readable.
+    void Stop(CURLcode why) {
+        if (!Is(kDone)) {
+            Set(kDone);
+            result_ = why;
         }
         if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
         multi_.reset();
+    }
+
+    // The platform's stack has always followed these, and only with a
+    // Location; any other 3xx (300, 305, 308, ...) is the answer itself.
+    static bool Followed(long status) {
+        return status == 301 || status == 302 || status == 303 || status == 307;
+    }
+
+    // Where the redirect leads, resolved against this hop's URL as the
+    // stack resolves its own redirects; empty when it cannot be resolved.
+    std::string RedirectTarget(const char *location) {
+        char *current = nullptr;
+        char *target = nullptr;
+        std::string resolved;
+        CURLU *url = curl_url();
+        if (url && curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &current) == CURLE_OK && current &&
+            curl_url_set(url, CURLUPART_URL, current, 0) == CURLUE_OK &&
+            curl_url_set(url, CURLUPART_URL, location, CURLU_URLENCODE | CURLU_ALLOW_SPACE) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_URL, &target, 0) == CURLUE_OK)
+            resolved = target;
+        curl_free(target);
+        curl_url_cleanup(url);
+        return resolved;
+    }
+
+    // Drops the redirect's response and starts over at its target. Followed
+    // by hand because the stack would follow every 3xx.
+    void FollowRedirect() {
+        Clear(kRedirect);
+        if (++hops_ > kMaxRedirects) return Stop(CURLE_TOO_MANY_REDIRECTS);
+        if (next_.empty()) return Stop(CURLE_URL_MALFORMAT);
+        curl_multi_remove_handle(multi_.get(), easy_.get());
+        curl_easy_setopt(easy_.get(), CURLOPT_URL, next_.c_str());
+        if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) Stop(CURLE_FAILED_INIT);
     }
 
     // Hands the staged block to the connection and waits until the stack has
@@ -282,74 +340,100 @@ private:
             stagedStart_ = stagedEnd_ = 0;
             return !failed();
         }
-        Resume(CURLPAUSE_SEND);
-        Drive([this] { return stagedStart_ == stagedEnd_ && (sendPaused_ || bodyHanded_ == bodyTotal_); });
+        Resume(kSendPaused);
+        Drive(
+            [this] { return stagedStart_ == stagedEnd_ && (Is(kSendPaused) || bodyHanded_ == bodyTotal_); });
         if (stagedStart_ != stagedEnd_ || failed()) return false;
         stagedStart_ = stagedEnd_ = 0;
         return true;
     }
 
-    void Resume(int direction) {
-        if (done_ || !easy_) return;
-        if (direction == CURLPAUSE_SEND && !sendPaused_) return;
-        if (direction == CURLPAUSE_RECV && !recvPaused_) return;
-        if (direction == CURLPAUSE_SEND) sendPaused_ = false;
-        if (direction == CURLPAUSE_RECV) recvPaused_ = false;
-        curl_easy_pause(easy_.get(), (recvPaused_ ? CURLPAUSE_RECV : 0) | (sendPaused_ ? CURLPAUSE_SEND : 0));
+    // `paused` is kSendPaused or kRecvPaused.
+    void Resume(unsigned paused) {
+        if (Is(kDone) || !easy_ || !Is(paused)) return;
+        Clear(paused);
+        curl_easy_pause(easy_.get(),
+                        (Is(kRecvPaused) ? CURLPAUSE_RECV : 0) | (Is(kSendPaused) ? CURLPAUSE_SEND : 0));
     }
 
+    // Runs the stack until `reached`, the end of the exchange, or a stall:
+    // no byte moved either way for the stall limit. The stack's own speed
+    // check is not used: it judges an average, not silence, and it sleeps
+    // while a direction is paused, which would let a call wait forever.
     template <typename Predicate>
     void Drive(Predicate reached) {
-        while (!done_ && !reached()) {
+        using Clock = std::chrono::steady_clock;
+        const auto limit = std::chrono::seconds(timeouts_.stallSeconds);
+        // Counted from here: time the caller spent elsewhere was not the stack's.
+        auto deadline = Clock::now() + limit;
+        std::uint64_t seen = moved_;
+        while (!Is(kDone) && !reached()) {
             int running = 0;
             if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
                 Fail();
                 break;
             }
+            if (Is(kRedirect)) {
+                FollowRedirect();
+                continue;
+            }
             int queued = 0;
             while (CURLMsg *msg = curl_multi_info_read(multi_.get(), &queued)) {
                 if (msg->msg == CURLMSG_DONE) {
-                    done_ = true;
+                    Set(kDone);
                     result_ = msg->data.result;
                 }
             }
-            if (done_ || reached()) break;
-            curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
+            if (Is(kDone) || reached()) break;
+            const auto now = Clock::now();
+            if (moved_ != seen) {
+                seen = moved_;
+                deadline = now + limit;
+            } else if (now >= deadline) {
+                Stop(CURLE_OPERATION_TIMEDOUT);
+                break;
+            }
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::max<long long>(wait, 1)),
+                            nullptr);
         }
     }
 
+    // The stack keeps the headers themselves; what matters here is the end
+    // of a response's headers, where the response is known to be final or not.
     static std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
-        std::string_view line(data, size * count);
-        if (StartsWithNoCase(line, "HTTP/")) {
-            // A new response (after a 1xx or a followed redirect) starts afresh.
-            t->status_ = 0;
-            t->hasLocation_ = false;
-            t->location_.clear();
-            std::size_t space = line.find(' ');
-            if (space != std::string_view::npos)
-                t->status_ = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
-        } else if (StartsWithNoCase(line, "location:")) {
-            t->location_ = std::string(Trim(line.substr(9)));
-            t->hasLocation_ = true;
-        } else if (Trim(line).empty()) {
-            const bool interim = t->status_ < 200;
-            const bool followed = t->follow_ && t->hasLocation_ &&
-                                  (t->status_ == 301 || t->status_ == 302 || t->status_ == 303 ||
-                                   t->status_ == 307 || t->status_ == 308);
-            if (!interim && !followed) t->headersDone_ = true;
+        const std::size_t n = size * count;
+        t->moved_ += n;
+        if (t->Is(kHeadersIn) || t->Is(kRedirect) || !Trim(std::string_view(data, n)).empty()) return n;
+        long status = 0;
+        curl_easy_getinfo(t->easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200) return n;  // an interim answer: the real one follows
+        curl_header *location = nullptr;
+        if (t->Is(kFollow) && Followed(status) &&
+            curl_easy_header(t->easy_.get(), "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK &&
+            *location->value) {
+            t->next_ = t->RedirectTarget(location->value);
+            t->Set(kRedirect);
+        } else {
+            t->Set(kHeadersIn);
         }
-        return size * count;
+        return n;
     }
 
     static std::size_t OnBody(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
-        t->headersDone_ = true;
+        if (t->Is(kRedirect)) {
+            t->moved_ += n;
+            return n;
+        }
+        t->Set(kHeadersIn);
         if (n > kReceiveRing - t->ringUsed_) {
-            t->recvPaused_ = true;
+            t->Set(kRecvPaused);
             return CURL_WRITEFUNC_PAUSE;
         }
+        t->moved_ += n;
         std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;
         std::size_t first = std::min(n, kReceiveRing - tail);
         std::memcpy(t->ring_.get() + tail, data, first);
@@ -362,13 +446,14 @@ private:
         auto *t = static_cast<Transfer *>(self);
         const std::size_t available = t->stagedEnd_ - t->stagedStart_;
         if (available == 0) {
-            t->sendPaused_ = true;
+            t->Set(kSendPaused);
             return CURL_READFUNC_PAUSE;
         }
         const std::size_t n = std::min(size * count, available);
         std::memcpy(buffer, t->staging_.get() + t->stagedStart_, n);
         t->stagedStart_ += n;
         t->bodyHanded_ += n;
+        t->moved_ += n;
         return n;
     }
 
@@ -377,29 +462,23 @@ private:
     AccessType access_;
     std::string url_, target_, verb_;
     std::vector<std::string> headerLines_;
-    bool hasContentType_ = false;
-    bool follow_ = false;
 
+    unsigned state_ = 0;
     std::unique_ptr<CURLM, CurlMultiDeleter> multi_;
     std::unique_ptr<CURL, CurlEasyDeleter> easy_;
     std::unique_ptr<curl_slist, SlistDeleter> headers_;
-    bool started_ = false, done_ = false, ended_ = false;
     CURLcode result_ = CURLE_OK;
 
-    int status_ = 0;
-    bool headersDone_ = false;
-    bool hasLocation_ = false;
-    std::string location_;
+    std::uint64_t moved_ = 0;  // bytes either way, for the stall rule
+    long hops_ = 0;            // redirects followed so far
+    std::string next_;         // where the redirect being dropped leads
 
-    bool hasBody_ = false;
     std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;
     std::unique_ptr<unsigned char[]> staging_;
     std::size_t stagedStart_ = 0, stagedEnd_ = 0;
-    bool sendPaused_ = false;
 
     std::unique_ptr<unsigned char[]> ring_;
     std::size_t ringStart_ = 0, ringUsed_ = 0;
-    bool recvPaused_ = false;
 };
 
 template <typename T>
