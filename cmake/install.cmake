@@ -123,6 +123,11 @@ if(VFB_BUILD_TESTS AND NOT WIN32 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/i
     # The applications must load the sanitizer runtime first, as the library does.
     set(_vfb_install_test_extra --sanitize ${VFB_SANITIZE})
   endif()
+  if(CMAKE_CROSSCOMPILING)
+    # The applications are built for the target and run under its emulator.
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " _vfb_emulator)
+    list(APPEND _vfb_install_test_extra --toolchain ${CMAKE_TOOLCHAIN_FILE} --emulator "${_vfb_emulator}")
+  endif()
   add_test(NAME install
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../tests/install/run.sh
       --build-dir ${CMAKE_BINARY_DIR}

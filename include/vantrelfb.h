@@ -143,9 +143,17 @@ VANTRELFB_API int FaceBookDelete(const VFB_WCHAR *extraText, const VFB_WCHAR *ac
  * Export names by ordinal, for loaders that resolve by name only (dlsym).
  * Ordinals 13 to 16 are the sample class's constructor and assignment
  * operator, the sample function and the sample variable, under the names the
- * compiler gives them.
+ * compiler gives them. MSVC decorates the members by target: __thiscall on
+ * x86 (QAE), 64-bit pointers on x64 and ARM64 (QEAA), and neither on 32-bit
+ * ARM, the Windows CE form (QAA).
  */
-#if defined(_MSC_VER)
+#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_ARM64))
+#define VFB_SAMPLE_NAMES "??0CVantrelFB@@QEAA@XZ", "??4CVantrelFB@@QEAAAEAV0@AEBV0@@Z", \
+                         "?fnVantrelFB@@YAHXZ", "?nVantrelFB@@3HA"
+#elif defined(_MSC_VER) && defined(_M_IX86)
+#define VFB_SAMPLE_NAMES "??0CVantrelFB@@QAE@XZ", "??4CVantrelFB@@QAEAAV0@ABV0@@Z", \
+                         "?fnVantrelFB@@YAHXZ", "?nVantrelFB@@3HA"
+#elif defined(_MSC_VER)
 #define VFB_SAMPLE_NAMES "??0CVantrelFB@@QAA@XZ", "??4CVantrelFB@@QAAAAV0@ABV0@@Z", \
                          "?fnVantrelFB@@YAHXZ", "?nVantrelFB@@3HA"
 #else

@@ -8,6 +8,12 @@ packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev open
           ca-certificates abigail-tools groff-base)
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
 if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time valgrind); fi
+# The armhf stage: a cross compiler, the target's libraries through Debian's
+# multiarch, and qemu's user-mode emulation to run what it builds.
+if [ "${VFB_ARMHF:-0}" = 1 ]; then
+  packages+=(g++-arm-linux-gnueabihf libcurl4-openssl-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user)
+  dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf
+fi
 
 missing=()
 for p in "${packages[@]}"; do

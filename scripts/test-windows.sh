@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Windows build under Wine: builds VantrelFB.dll (scripts/build-windows.sh)
-# and the end-to-end cases against it (tests/e2e/windows), runs them under Wine
+# The Windows build under Wine: builds VantrelFB.dll (scripts/build-windows.sh),
+# checks its exports and imports (scripts/check-windows-dll.sh), builds the
+# end-to-end cases against it (tests/e2e/windows), runs them under Wine
 # in the sandbox with the fake service and again with nothing listening (the
 # "unreachable" cases), then runs the differential check: the same calls from
 # the Linux and the Windows build, and what the fake service recorded for
@@ -49,6 +50,7 @@ mkdir -p build-win
 scripts/build-windows.sh >build-win/build-windows.log 2>&1 \
   || { tail -40 build-win/build-windows.log; die "the DLL does not build"; }
 tail -2 build-win/build-windows.log
+scripts/check-windows-dll.sh build-win/VantrelFB.dll x86-64 || failed+=("DLL exports and imports")
 
 step "Windows end-to-end cases (build-win-e2e)"
 build build-win-e2e tests/e2e/windows "" || die "the Windows end-to-end cases do not build"

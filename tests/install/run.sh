@@ -2,12 +2,13 @@
 # Installs a built tree into a temporary prefix, moves the prefix elsewhere,
 # and builds and runs a C and a C++ application against the moved copy, once
 # through pkg-config and once through find_package(VantrelFB). Nothing is sent
-# over the network.
+# over the network. A cross build passes --toolchain (its CMake toolchain file)
+# and --emulator (the command that runs its programs, e.g. "qemu-arm -L /").
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source_dir="$(cd "$here/../.." && pwd)"
-build= cmake=cmake cc=cc cxx=c++ generator= libdir=lib soversion=1 version= sanitize=
+build= cmake=cmake cc=cc cxx=c++ generator= libdir=lib soversion=1 version= sanitize= toolchain= emulator=
 while [ $# -gt 0 ]; do
     case $1 in
         --build-dir) build=$2 ;;
@@ -19,6 +20,8 @@ while [ $# -gt 0 ]; do
         --soversion) soversion=$2 ;;
         --version) version=$2 ;;
         --sanitize) sanitize=$2 ;;
+        --toolchain) toolchain=$2 ;;
+        --emulator) emulator=$2 ;;
         *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift 2
@@ -30,11 +33,21 @@ trap 'rm -rf "$tmp"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 step() { echo "== $*"; }
+read -r -a emu <<<"$emulator"
+# The libraries the program would load: ldd, or in a cross build the target's
+# own loader asked under the emulator (ldd would run the build machine's).
+list_libraries() {
+    if [ ${#emu[@]} -eq 0 ]; then
+        ldd "$1"
+    else
+        "${emu[@]}" "$(readelf -l "$1" | sed -n 's/.*interpreter: \(.*\)]$/\1/p')" --list "$1"
+    fi
+}
 # Whether the program (run with the current environment) loads the library
 # from the installed tree rather than from anywhere else.
 loads_installed() {
     local resolved
-    resolved="$(ldd "$1" | awk -v n="libvantrelfb.so.$soversion" '$1 == n { print $3 }')"
+    resolved="$(list_libraries "$1" | awk -v n="libvantrelfb.so.$soversion" '$1 == n { print $3 }')"
     [ -n "$resolved" ] && [ "$(readlink -f "$resolved")" = "$(readlink -f "$lib/libvantrelfb.so.$soversion")" ]
 }
 
@@ -66,10 +79,10 @@ if grep -rqs -- "$build" "$lib/pkgconfig" "$lib/cmake"; then fail "package files
 step "the installed tool finds the installed library by itself"
 tool="$prefix/bin/vantrelfb"
 if [ -x "$tool" ]; then
-    env -u LD_LIBRARY_PATH "$tool" --help >/dev/null || fail "installed tool --help failed"
+    env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" --help >/dev/null || fail "installed tool --help failed"
     (unset LD_LIBRARY_PATH; loads_installed "$tool") || fail "installed tool does not load the installed library"
     set +e
-    env -u LD_LIBRARY_PATH "$tool" fetch --url https://127.0.0.1:9/ >/dev/null 2>&1
+    env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" fetch --url https://127.0.0.1:9/ >/dev/null 2>&1
     status=$?
     set -e
     [ "$status" -eq 64 ] || fail "installed tool: usage error exited $status, expected 64"
@@ -117,7 +130,7 @@ for app in app_c app_cpp; do
     [ -x "$tmp/pc/$app" ] || continue
     (export LD_LIBRARY_PATH="$pc_libdir"; loads_installed "$tmp/pc/$app") \
         || fail "pkg-config $app does not load the installed library"
-    LD_LIBRARY_PATH="$pc_libdir" "$tmp/pc/$app" || fail "pkg-config $app exited $?"
+    LD_LIBRARY_PATH="$pc_libdir" "${emu[@]}" "$tmp/pc/$app" || fail "pkg-config $app exited $?"
 done
 
 step "find_package"
@@ -126,12 +139,13 @@ gen=()
 common=("${gen[@]}" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
         -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx"
         -DCMAKE_C_FLAGS="${san_flags[*]}" -DCMAKE_CXX_FLAGS="${san_flags[*]}")
+if [ -n "$toolchain" ]; then common+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain"); fi
 if "$cmake" -S "$here/consumer" -B "$tmp/cm" "${common[@]}" >"$tmp/cm.log" 2>&1 \
     && "$cmake" --build "$tmp/cm" -j 2 >>"$tmp/cm.log" 2>&1; then
     for app in app_c app_cpp; do
         (unset LD_LIBRARY_PATH; loads_installed "$tmp/cm/$app") \
             || fail "find_package $app does not load the installed library"
-        env -u LD_LIBRARY_PATH "$tmp/cm/$app" || fail "find_package $app exited $?"
+        env -u LD_LIBRARY_PATH "${emu[@]}" "$tmp/cm/$app" || fail "find_package $app exited $?"
     done
 else
     cat "$tmp/cm.log" >&2

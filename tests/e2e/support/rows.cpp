@@ -364,6 +364,11 @@ const std::vector<Row> &UnreachableRows() {
             FileExpect::Untouched());
         add("VideoUpload", {"FaceBookVideoUpload", {"$MEDIA", "100", "t", "T", "$OUT"}}, VFB_ERR_START,
             FileExpect::Untouched());
+        // A file of 2 GiB or more is as good as a small one up to 4 GiB - 1 byte, on
+        // 32-bit systems too: its size is read and the upload goes on to connect.
+        add("PictureUploadOf3GiB", {"FaceBookPictureUpload", {"$MEDIA", "100", "m", "T", "$OUT"}},
+            VFB_ERR_START, FileExpect::Untouched());
+        v.back().mediaSize = 3ull << 30;
         return v;
     }();
     return rows;
@@ -443,6 +448,9 @@ void RowTest::RunRow(const Row &row) {
     for (const auto &a : row.call.args)
         if (a == "$MEDIA") {
             ASSERT_TRUE(WriteFile(Media(), "\xFF\xD8\xFF\xE0 not really a JPEG"));
+            if (row.mediaSize > 0) {
+                ASSERT_TRUE(ResizeFile(Media(), row.mediaSize)) << Media();
+            }
         }
     if (row.precreate && !out.empty()) {
         ASSERT_TRUE(WriteFile(out, kPrevious));

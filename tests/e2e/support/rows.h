@@ -77,6 +77,9 @@ struct Row {
     int result = VFB_DONE;
     FileExpect file;
     bool precreate = true;  // write kPrevious to $OUT before the call
+    // $MEDIA's size: 0 for a few bytes of a JPEG head; more makes it a
+    // sparse file of that size (all but the head zeros, nothing on disk).
+    unsigned long long mediaSize = 0;
 };
 
 extern const char *const kPrevious;  // the content of a file written before the call
