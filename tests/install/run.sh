@@ -106,7 +106,7 @@ for name in $(awk '$1 ~ /^FaceBook/ { print $1 }' "$source_dir/src/module/Vantre
 done
 if [ -x "$tool" ]; then
     # The subcommands as the tool's own help lists them.
-    env -u LD_LIBRARY_PATH "$tool" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z]*\( [a-z]*\)\?\)  .*/\1/p' |
+    env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z]*\( [a-z]*\)\?\)  .*/\1/p' |
         while read -r sub; do
             grep -qF -- "$(printf '.B %s' "$sub")" "$man/man1/vantrelfb.1" || echo "$sub"
         done >"$tmp/undocumented"
