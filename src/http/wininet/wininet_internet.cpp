@@ -1,13 +1,15 @@
 // vfb::Internet over WinINet's wide calls, which Windows CE's WinINet also
 // provides. Each method is one WinINet call (two for a body write that the
 // stack accepts in parts); the values the callers pass go through unchanged
-// except where noted.
+// except where noted. Beyond that the layer checks a body's length itself,
+// so that both builds end a transfer the same way.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -45,6 +47,40 @@ static_assert(kFlagSecure == INTERNET_FLAG_SECURE, "secure flag");
 static_assert(static_cast<DWORD>(AccessType::kDirect) == INTERNET_OPEN_TYPE_DIRECT, "direct access");
 static_assert(static_cast<DWORD>(AccessType::kPreconfigured) == 4, "preconfigured, no auto-proxy");
 static_assert(sizeof(WChar) == sizeof(WCHAR), "wide units are WCHAR");
+
+// The body length a response declares, when there is one to hold it to: not
+// with a transfer coding, whose framing ends the body instead (RFC 9112
+// section 6.3), nor for the statuses that never carry a body. The value is
+// read as text, since it may exceed the 32 bits of HTTP_QUERY_FLAG_NUMBER; a
+// value that is no number is left to the stack. One past 64 bits saturates:
+// no body that long ever arrives whole.
+bool DeclaredLength(HINTERNET request, std::uint64_t *length) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status < 200 || status == 204 || status == 304)
+        return false;
+    WCHAR text[64];
+    size = sizeof text;
+    if (HttpQueryInfoW(request, HTTP_QUERY_TRANSFER_ENCODING, text, &size, nullptr) ||
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    size = sizeof text;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return false;
+    const std::size_t units = size / sizeof(WCHAR);
+    std::size_t at = 0;
+    while (at < units && (text[at] == ' ' || text[at] == '\t')) ++at;
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; at < units && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+        const unsigned digit = static_cast<unsigned>(text[at] - '0');
+        value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
+    }
+    while (at < units && (text[at] == ' ' || text[at] == '\t')) ++at;
+    if (digits == 0 || at != units) return false;
+    *length = value;
+    return true;
+}
 
 inline HINTERNET Native(InternetHandle handle) { return reinterpret_cast<HINTERNET>(handle); }
 inline InternetHandle Wrap(HINTERNET handle) { return reinterpret_cast<InternetHandle>(handle); }
@@ -128,10 +164,38 @@ public:
     bool Read(InternetHandle handle, void *buffer, std::uint32_t size, std::uint32_t *read) override {
         if (read) *read = 0;
         if (!handle || !read || (!buffer && size != 0)) return false;
+        const HINTERNET native = Native(handle);
+        if (body_.handle != native) {
+            body_ = Body();
+            body_.handle = native;
+            body_.lengthKnown = DeclaredLength(native, &body_.declared);
+        }
+        if (body_.failure != ERROR_SUCCESS) {
+            SetLastError(body_.failure);
+            return false;
+        }
         DWORD count = 0;
-        const BOOL ok = InternetReadFile(Native(handle), buffer, size, &count);
+        const BOOL ok = InternetReadFile(native, buffer, size, &count);
+        if (count > size) count = 0;
+        body_.received += count;
         *read = count;
-        return ok != FALSE;
+        if (!ok) {
+            // Wine reports bytes it did read together with the failure that
+            // followed them (a reset): they are handed out, and the failure
+            // is reported by the next read.
+            if (count == 0) return false;
+            body_.failure = GetLastError();
+            if (body_.failure == ERROR_SUCCESS) body_.failure = ERROR_INTERNET_CONNECTION_ABORTED;
+            return true;
+        }
+        // WinINet (Wine's at least) takes a clean close for the end of the
+        // body even before the declared length has arrived; that is a cut.
+        if (count == 0 && size != 0 && body_.lengthKnown && body_.received < body_.declared) {
+            body_.failure = ERROR_INTERNET_CONNECTION_ABORTED;
+            SetLastError(body_.failure);
+            return false;
+        }
+        return true;
     }
 
     bool QueryLocation(InternetHandle request, WChar *buffer, std::uint32_t *sizeBytes) override {
@@ -167,8 +231,23 @@ public:
 
     bool Close(InternetHandle handle) override {
         if (!handle) return false;
+        // A handle WinINet hands out again later is a new response.
+        if (body_.handle == Native(handle)) body_ = Body();
         return InternetCloseHandle(Native(handle)) != FALSE;
     }
+
+private:
+    // The response body being read. An operation reads one response at a
+    // time, so the last handle read is all there is to track; another
+    // handle starts over.
+    struct Body {
+        HINTERNET handle = nullptr;
+        bool lengthKnown = false;
+        std::uint64_t declared = 0;
+        std::uint64_t received = 0;
+        DWORD failure = ERROR_SUCCESS;  // once set, every later read fails with it
+    };
+    Body body_;
 };
 
 }  // namespace
