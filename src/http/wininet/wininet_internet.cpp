@@ -1,8 +1,8 @@
 // vfb::Internet over WinINet's wide calls, which Windows CE's WinINet also
 // provides. Each method is one WinINet call (two for a body write that the
 // stack accepts in parts); the values the callers pass go through unchanged
-// except where noted. Beyond that the layer checks a body's length itself,
-// so that both builds end a transfer the same way.
+// except where noted. Beyond that the layer sets the time-outs and checks a
+// body's length itself, so that both builds end a transfer the same way.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -47,6 +47,25 @@ static_assert(kFlagSecure == INTERNET_FLAG_SECURE, "secure flag");
 static_assert(static_cast<DWORD>(AccessType::kDirect) == INTERNET_OPEN_TYPE_DIRECT, "direct access");
 static_assert(static_cast<DWORD>(AccessType::kPreconfigured) == 4, "preconfigured, no auto-proxy");
 static_assert(sizeof(WChar) == sizeof(WCHAR), "wide units are WCHAR");
+
+// A transfer fails when no byte moves in either direction for a minute, and
+// only then: the libcurl build's rule. WinINet's defaults differ between
+// versions (and Wine's sessions have no send or receive time-out at all), so
+// they are set explicitly. The root's values reach every handle made from it
+// on Windows and CE. Wine ignores a root's send and receive time-outs and
+// honours them per request, so requests get them too; the URL fetch's handle
+// only comes back once its exchange has started, so under Wine it keeps none.
+constexpr DWORD kStallMilliseconds = 60000;
+
+void SetTimeouts(HINTERNET handle) {
+    // A time-out that cannot be set leaves the stack's own: the exchange
+    // still works, so a failure here does not fail the call.
+    for (DWORD option :
+         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        DWORD value = kStallMilliseconds;
+        InternetSetOptionW(handle, option, &value, sizeof value);
+    }
+}
 
 // The body length a response declares, when there is one to hold it to: not
 // with a transfer coding, whose framing ends the body instead (RFC 9112
@@ -96,7 +115,10 @@ class WinInetInternet final : public Internet {
 public:
     InternetHandle Open(WStringView agent, AccessType access) override {
         const WString agentText = Terminated(agent);
-        return Wrap(InternetOpenW(agentText.c_str(), static_cast<DWORD>(access), nullptr, nullptr, 0));
+        const HINTERNET root =
+            InternetOpenW(agentText.c_str(), static_cast<DWORD>(access), nullptr, nullptr, 0);
+        if (root) SetTimeouts(root);
+        return Wrap(root);
     }
 
     InternetHandle Connect(InternetHandle root, WStringView host, std::uint16_t port) override {
@@ -114,9 +136,11 @@ public:
         const WString versionText = Terminated(version);
         static const WCHAR kAnyType[] = L"*/*";
         LPCWSTR acceptTypes[] = {kAnyType, nullptr};
-        return Wrap(HttpOpenRequestW(Native(connection), verbText.c_str(), targetText.c_str(),
-                                     versionText.empty() ? nullptr : versionText.c_str(), nullptr,
-                                     acceptTypes, flags | kNoAutoRedirect, 0));
+        const HINTERNET request = HttpOpenRequestW(Native(connection), verbText.c_str(), targetText.c_str(),
+                                                   versionText.empty() ? nullptr : versionText.c_str(),
+                                                   nullptr, acceptTypes, flags | kNoAutoRedirect, 0);
+        if (request) SetTimeouts(request);
+        return Wrap(request);
     }
 
     bool AddHeader(InternetHandle request, WStringView line) override {
