@@ -56,10 +56,23 @@ public:
         if (!read || (!buffer && size != 0)) return false;
         // Bytes still held here belong before whatever the read returns.
         if (!Flush()) return false;
-        DWORD count = 0;
-        const BOOL ok = ReadFile(handle_, buffer, size, &count, nullptr);
-        *read = count;
-        return ok != FALSE;
+        // The buffer is filled whole unless the file ends first, as the POSIX
+        // layer does: an upload takes a short read for the end of a file that
+        // changed size. A failure after some bytes returns those bytes; the
+        // next call meets the failure again and reports it.
+        auto *out = static_cast<unsigned char *>(buffer);
+        std::uint32_t done = 0;
+        while (done < size) {
+            DWORD count = 0;
+            if (!ReadFile(handle_, out + done, size - done, &count, nullptr) || count > size - done) {
+                *read = done;
+                return done > 0;
+            }
+            if (count == 0) break;
+            done += count;
+        }
+        *read = done;
+        return true;
     }
 
     bool Size32(std::uint32_t *size) override {
