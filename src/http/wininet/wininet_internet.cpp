@@ -73,14 +73,10 @@ void SetTimeouts(HINTERNET handle) {
 // read as text, since it may exceed the 32 bits of HTTP_QUERY_FLAG_NUMBER; a
 // value that is no number is left to the stack. One past 64 bits saturates:
 // no body that long ever arrives whole.
-bool DeclaredLength(HINTERNET request, std::uint64_t *length) {
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
-        status < 200 || status == 204 || status == 304)
-        return false;
+bool DeclaredLength(HINTERNET request, DWORD status, std::uint64_t *length) {
+    if (status < 200 || status == 204 || status == 304) return false;
     WCHAR text[64];
-    size = sizeof text;
+    DWORD size = sizeof text;
     if (HttpQueryInfoW(request, HTTP_QUERY_TRANSFER_ENCODING, text, &size, nullptr) ||
         GetLastError() == ERROR_INSUFFICIENT_BUFFER)
         return false;
@@ -192,7 +188,18 @@ public:
         if (body_.handle != native) {
             body_ = Body();
             body_.handle = native;
-            body_.lengthKnown = DeclaredLength(native, &body_.declared);
+            DWORD status = 0;
+            DWORD statusSize = sizeof status;
+            if (HttpQueryInfoW(native, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize,
+                               nullptr)) {
+                // Wine's WinINet takes a connection closed (or reset) before
+                // any status line for an HTTP/0.9 answer with an empty body,
+                // whose status code reads 0. No status line is no answer.
+                if (status == 0)
+                    body_.failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+                else
+                    body_.lengthKnown = DeclaredLength(native, status, &body_.declared);
+            }
         }
         if (body_.failure != ERROR_SUCCESS) {
             SetLastError(body_.failure);

@@ -55,19 +55,21 @@ CASE_EXPLAINED = {
         "An http:// URL to the TLS port: the service reads no HTTP request and drops the connection. "
         "libcurl reports the missing status line as a failure (result 2). Wine's WinINet fails too when "
         "the drop arrives as a reset, but takes a clean close before any status line for an HTTP/0.9 "
-        "answer with an empty body: InternetOpenUrlW succeeds and the fetch stores an empty file (999). "
-        "Which of the two the service's close becomes varies from run to run."),
+        "answer with an empty body: InternetOpenUrlW succeeds, the fetch creates its file and the layer "
+        "fails the first read of an answer without a status line (result 4, an empty file). Which of the "
+        "two the service's close becomes varies from run to run."),
     "token_closed_before_response": (
         {"result", "output"},
         "The service reads the request and closes the connection without a word. libcurl reports an "
         "empty reply (result 2, file untouched); Wine's WinINet takes the clean close before any status "
-        "line for an HTTP/0.9 answer with an empty body, so the fetch succeeds and stores an empty file "
-        "(result 999). The request itself is the same on both."),
+        "line for an HTTP/0.9 answer with an empty body, so InternetOpenUrlW succeeds, the fetch creates "
+        "its file, and the layer fails the first read of an answer without a status line (result 4, an "
+        "empty file). The request itself is the same on both."),
     "status_closed_before_response": (
         {"result", "output"},
-        "As token_closed_before_response, for a form post: libcurl's send fails (result 3, file "
-        "untouched); Wine's HttpSendRequestW succeeds with the empty HTTP/0.9 answer, and the post stores "
-        "an empty file and ends with 999."),
+        "As token_closed_before_response, for a form post: libcurl's send fails (result 3); Wine's "
+        "HttpSendRequestW succeeds with the empty HTTP/0.9 answer, and the post's read fails (result 4). "
+        "Neither writes the file."),
 }
 
 # Differences that are ours to fix: reported, and printed as OPEN on every run

@@ -26,12 +26,15 @@ const char kCleanCloseIsEnd[] =
     "so the form post cannot see the read fail";
 
 // Wine's WinINet takes a connection closed after the request, before any
-// status line, for an HTTP/0.9 answer with an empty body: the send succeeds
-// and the call stores an empty file with 999 instead of failing. A reset sent
-// at that moment sometimes arrives as the same clean close (run to run).
+// status line, for an HTTP/0.9 answer with an empty body: the send (or
+// InternetOpenUrlW) succeeds instead of failing with 3 (2). The layer sees
+// the status code of 0 and fails the first read, so the call ends with 4,
+// and the fetch has emptied its file by then. A reset sent at that moment
+// sometimes arrives as the same clean close (run to run). The uploads fail
+// at that read on both builds (4), and their rows run.
 const char kNoStatusLineIsHttp09[] =
     "a connection closed (or, depending on timing, reset) before any status line is taken for an empty "
-    "HTTP/0.9 answer, so the call succeeds with an empty file";
+    "HTTP/0.9 answer, so the request succeeds and only the first read fails (4, not 2 or 3)";
 
 // Closing a request handle with most of a large body unread makes Wine's
 // WinINet drain the rest so the connection can be reused; the call's result
