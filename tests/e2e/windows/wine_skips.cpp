@@ -15,16 +15,6 @@ struct Limitation {
     const char *reason;
 };
 
-// Wine's WinINet takes a clean close of the connection (FIN, no TLS alert)
-// for the end of the body even when fewer bytes than the Content-Length
-// arrived: its netconn read sets the expected length to what was read, and
-// InternetReadFile reports success. The half body is then stored and the
-// form post ends with 999 instead of 4. A reset (ResetMidBody) still fails
-// the read, and that row runs.
-const char kCleanCloseIsEnd[] =
-    "InternetReadFile reports a clean close before Content-Length as the end of the body (success), "
-    "so the form post cannot see the read fail";
-
 // Wine's WinINet takes a connection closed after the request, before any
 // status line, for an HTTP/0.9 answer with an empty body: the send (or
 // InternetOpenUrlW) succeeds instead of failing with 3 (2). The layer sees
@@ -63,10 +53,6 @@ const Limitation kWineLimitations[] = {
     {"Faults/FaultRowTest.Run/CheckIn_HundredMebibyteAnswer", kCloseDrainsBody},
     {"Faults/FaultRowTest.Run/Events_HundredMebibyteAnswer", kCloseDrainsBody},
     {"Faults/FaultRowTest.Run/Delete_HundredMebibyteAnswer", kCloseDrainsBody},
-    {"FormPostCapture/FormPostCaptureRow.Run/Status_CloseMidBody", kCleanCloseIsEnd},
-    {"FormPostCapture/FormPostCaptureRow.Run/CheckIn_CloseMidBody", kCleanCloseIsEnd},
-    {"FormPostCapture/FormPostCaptureRow.Run/Events_CloseMidBody", kCleanCloseIsEnd},
-    {"FormPostCapture/FormPostCaptureRow.Run/Delete_CloseMidBody", kCleanCloseIsEnd},
 };
 
 bool UnderWine() {
