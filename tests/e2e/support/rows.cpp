@@ -161,6 +161,24 @@ const std::vector<Row> &FetchRows() {
                  .WithFault(
                      "{\"type\": \"close\", \"stage\": \"during_response_body\", \"after_bytes\": 2048}")},
             FetchRequest(kGraphHost, "/e"), VFB_ERR_READ, FileExpect::Content(Filler(2048))));
+        // Chunked bodies end by their framing: a last chunk that never comes
+        // is a cut even when the connection closes cleanly.
+        {
+            Response cut = Response::Ok("400\r\n" + Filler(1024) + "\r\n");
+            cut.contentLength = false;
+            cut.WithHeader("Transfer-Encoding", "chunked");
+            v.push_back(
+                Make("ChunkedWithoutLastChunk", {"FaceBookToken", {"https://graph.facebook.com/f", "$OUT"}},
+                     {cut}, FetchRequest(kGraphHost, "/f"), VFB_ERR_READ, FileExpect::Content(Filler(1024))));
+            Response reset = Response::Ok(Filler(4000));
+            reset.chunked = true;
+            reset.WithFault(
+                "{\"type\": \"reset\", \"stage\": \"during_response_body\", \"after_bytes\": 2048, "
+                "\"delay\": 0.3}");
+            v.push_back(Make(
+                "ChunkedResetKeepsWhatArrived", {"FaceBookToken", {"https://graph.facebook.com/g", "$OUT"}},
+                {reset}, FetchRequest(kGraphHost, "/g"), VFB_ERR_READ, FileExpect::Content(Filler(2048))));
+        }
         v.push_back(NoRequest(
             Make("UntrustedCertificate", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
                  {Response::Cert("untrusted")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
