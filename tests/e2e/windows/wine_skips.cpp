@@ -66,6 +66,13 @@ const Limitation kWineLimitations[] = {
     {"Fetch/FetchRow.Run/ChunkedWithoutLastChunk", kChunkedCloseIsEnd},
 };
 
+// Not a case here, but a limitation all the same: Wine ignores the send and
+// receive time-outs set on a root handle (its sessions start with none), so
+// the layer sets them on every request too; the URL fetch's handle comes
+// from InternetOpenUrlW with its exchange under way, so a fetch from a server
+// that stops sending waits under Wine until the server lets go. No case waits
+// the 60 s such a stall takes.
+
 bool UnderWine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
