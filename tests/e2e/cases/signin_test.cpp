@@ -91,6 +91,29 @@ TEST_F(SignIn, LocationOnOtherStatusReturned) {
     EXPECT_EQ(Body(), "page");
 }
 
+// The first Location of the response's headers, never a later one and never
+// one in a chunked body's trailer.
+TEST_F(SignIn, OnlyTheFirstLocationOfTheHeadersCounts) {
+    E2E_NEED_SERVICE();
+    Response two = Redirect(kLocation, "two");
+    two.WithHeader("Location", kLocation + "&second=1");
+    // The trailer travels in the chunked framing written out by hand.
+    auto trailed = [](const char *headerLocation) {
+        Response r = Response::Status(302, "5\r\nhello\r\n0\r\nLocation: https://trailer.example/\r\n\r\n");
+        r.contentLength = false;
+        if (headerLocation) r.WithHeader("Location", headerLocation);
+        r.WithHeader("Transfer-Encoding", "chunked").WithHeader("Trailer", "Location");
+        return r;
+    };
+    WriteScript({two, trailed(kLocation.c_str()), trailed(nullptr)});
+    EXPECT_EQ(Call(), kLocation) << "two Location lines";
+    EXPECT_EQ(Body(), "two");
+    EXPECT_EQ(Call(), kLocation) << "a Location in the header and one in the trailer";
+    EXPECT_EQ(Body(), "hello");
+    EXPECT_EQ(Call(), "") << "a Location only in the trailer";
+    EXPECT_EQ(Body(), "hello");
+}
+
 TEST_F(SignIn, NoLocationGivesEmptyAndBodyStored) {
     E2E_NEED_SERVICE();
     const std::string page = "<html><form>Log in</form></html>";

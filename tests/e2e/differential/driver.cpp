@@ -58,6 +58,26 @@ const Answer kAnswers[] = {
     {"signin",
      R"([{"status": 302, "headers": [["Location", "https://www.facebook.com/connect/login_success.html#access_token=EAAB&expires_in=5183999"],)"
      R"( ["Content-Type", "text/html"]], "body": "<html>redirecting</html>"}])"},
+    // Two Location lines; then a chunked body whose trailer carries another.
+    {"signin_two_locations", R"([{"status": 302, "headers": [["Location", "https://www.facebook.com/first"],)"
+                             R"( ["Location", "https://www.facebook.com/second"]], "body": "two"}])"},
+    {"signin_trailer_location",
+     R"([{"status": 302, "headers": [["Location", "https://www.facebook.com/header"],)"
+     R"( ["Transfer-Encoding", "chunked"], ["Trailer", "Location"]], "content_length": false,)"
+     R"( "body": "5\r\nhello\r\n0\r\nLocation: https://www.facebook.com/trailer\r\n\r\n"}])"},
+    // Redirects of each status to a host that does not resolve.
+    {"moved_300",
+     R"([{"status": 300, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "300"}])"},
+    {"moved_301",
+     R"([{"status": 301, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "301"}])"},
+    {"moved_302",
+     R"([{"status": 302, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "302"}])"},
+    {"moved_303",
+     R"([{"status": 303, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "303"}])"},
+    {"moved_307",
+     R"([{"status": 307, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "307"}])"},
+    {"moved_308",
+     R"([{"status": 308, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "308"}])"},
 };
 
 const char *const kSignInBody = "/temp4/Report2.txt";

@@ -179,6 +179,19 @@ const std::vector<Row> &FetchRows() {
                 "ChunkedResetKeepsWhatArrived", {"FaceBookToken", {"https://graph.facebook.com/g", "$OUT"}},
                 {reset}, FetchRequest(kGraphHost, "/g"), VFB_ERR_READ, FileExpect::Content(Filler(2048))));
         }
+        // Redirects to a place that cannot be reached: 301, 302, 303 and 307
+        // are followed (and fail with 2, the file untouched); any other 3xx
+        // is the answer, and its body is stored.
+        for (int status : {300, 301, 302, 303, 307, 308}) {
+            const bool followed = status == 301 || status == 302 || status == 303 || status == 307;
+            const std::string body = "moved with " + std::to_string(status);
+            Response moved = Response::Status(status, body);
+            moved.WithHeader("Location", "https://nonexistent.invalid/moved");
+            v.push_back(Make("Redirect" + std::to_string(status) + (followed ? "Followed" : "Stored"),
+                             {"FaceBookToken", {"https://graph.facebook.com/r", "$OUT"}}, {moved},
+                             FetchRequest(kGraphHost, "/r"), followed ? VFB_ERR_OPEN : VFB_DONE,
+                             followed ? FileExpect::Untouched() : FileExpect::Content(body)));
+        }
         v.push_back(NoRequest(
             Make("UntrustedCertificate", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
                  {Response::Cert("untrusted")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
