@@ -3,9 +3,9 @@
 // state of the output file, what reached the service, and the process's
 // descriptors (handles) back where they were.
 //
-// Stalls are not among the rows: the exports keep the stack's 60-second
-// time-outs, and a stalled service is covered at the transport level, with
-// the time-outs shrunk, by the unit test AStalledServerFailsWithinTheStallTimeout.
+// Stalls that last are not among the rows (a pause of 2 s holds a call while
+// its file is tried): the exports keep the stack's 60-second time-outs, and a stalled service is covered at
+// the transport level, with the time-outs shrunk, by the unit test AStalledServerFailsWithinTheStallTimeout.
 #include <atomic>
 #include <cstdlib>
 #include <thread>
@@ -29,6 +29,7 @@ enum class Setup {
     kDeleteMedia,    // the media file is gone when the call starts
     kLargeMedia,     // a media file far larger than the socket buffers
     kHugeAnswer,     // a 100 MiB answer, read from a sparse file by the service
+    kReadMidAnswer,  // another party opens the output file for reading while the call writes it
 };
 
 struct FaultRow {
@@ -42,6 +43,7 @@ struct FaultRow {
     FileExpect file;
     int requests = 0;      // requests the service must record
     int connections = -1;  // connections it must accept; -1: not checked
+    bool readableMidAnswer = false;  // kReadMidAnswer: whether that party may open it
 };
 
 void PrintTo(const FaultRow &row, std::ostream *os) { *os << row.name; }
@@ -175,6 +177,25 @@ const std::vector<FaultRow> &FaultRows() {
                 r.file = FileExpect::Untouched();
                 r.requests = r.connections = 1;
                 add("HundredMebibyteAnswer", r);
+            }
+
+            // The output file while the answer is being written: the fetch
+            // (and the notes) open it shared, for others to read as it grows;
+            // uploads and the sign-in exclusively (the form posts too, but
+            // they write only once the answer is whole, too briefly to catch).
+            // The service pauses mid-body so that the call is caught writing.
+            if (f != Family::kFormPost) {
+                FaultRow r;
+                r.script = {Answer(f, Filler(kCutBody))
+                                .WithFault("{\"type\": \"stall\", \"stage\": \"during_response_body\", "
+                                           "\"after_bytes\": " +
+                                           std::to_string(kCutAfter) + ", \"seconds\": 2}")};
+                r.setup = Setup::kReadMidAnswer;
+                r.readableMidAnswer = f == Family::kFetch || f == Family::kNotes;
+                r.file = FileExpect::Content(Filler(kCutBody));
+                r.location = kLocation;
+                r.requests = r.connections = 1;
+                add(r.readableMidAnswer ? "OthersMayReadMidAnswer" : "OthersMayNotOpenMidAnswer", r);
             }
 
             // The file system: the exchange is unaffected, the file is not written.
@@ -334,8 +355,35 @@ void FaultRowTest::Run(const FaultRow &row) {
 
     const int handlesBefore = CountOpenHandles();
     ASSERT_GT(handlesBefore, 0);
+    // Another party tries the file once the call has opened it (its earlier
+    // content is gone), while the service holds the rest of the body back.
+    std::atomic<bool> callReturned{false};
+    std::atomic<int> opened{-1};  // -1: never tried
+    std::atomic<bool> triedMidCall{false};
+    std::thread reader;
+    if (row.setup == Setup::kReadMidAnswer) {
+        const long long previousSize = static_cast<long long>(std::string(kPrevious).size());
+        reader = std::thread([&] {
+            for (int i = 0; i < 2500 && !callReturned; ++i) {
+                if (FileSize(out) != previousSize) {
+                    opened = CanOpenForReading(out) ? 1 : 0;
+                    triedMidCall = !callReturned;
+                    return;
+                }
+                SleepMs(2);
+            }
+        });
+    }
     CallResult got = Invoke(call);
+    callReturned = true;
+    if (reader.joinable()) reader.join();
     ExpectHandlesBackTo(handlesBefore);
+    if (row.setup == Setup::kReadMidAnswer) {
+        ASSERT_TRUE(triedMidCall) << "the call was not caught writing the file (tried: " << opened << ")";
+        EXPECT_EQ(opened == 1, row.readableMidAnswer)
+            << (row.readableMidAnswer ? "another party could not read the file the call shares"
+                                      : "another party could open the file the call writes exclusively");
+    }
 
     if (signIn) {
         EXPECT_EQ(got.location, row.location);

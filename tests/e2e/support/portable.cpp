@@ -14,6 +14,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -272,6 +273,34 @@ ExclusiveHold HoldFileExclusively(const std::string &linuxPath) {
         return ExclusiveHold();
     }
     return ExclusiveHold(fd);
+#endif
+}
+
+bool CanOpenForReading(const std::string &linuxPath) {
+#if defined(_WIN32)
+    HANDLE h = CreateFileW(PathOf(linuxPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+#else
+    int fd = ::open(linuxPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool shared = ::flock(fd, LOCK_SH | LOCK_NB) == 0;
+    ::close(fd);
+    return shared;
+#endif
+}
+
+long long FileSize(const std::string &linuxPath) {
+#if defined(_WIN32)
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(PathOf(linuxPath).c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) |
+                                  data.nFileSizeLow);
+#else
+    struct stat st;
+    return ::stat(linuxPath.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 #endif
 }
 

@@ -91,6 +91,15 @@ private:
 };
 ExclusiveHold HoldFileExclusively(const std::string &linuxPath);
 
+// Whether another party could open the file for reading now, asking for the
+// widest sharing (Windows: GENERIC_READ with FILE_SHARE_READ |
+// FILE_SHARE_WRITE; Linux: a shared flock, the way the library's POSIX layer
+// emulates sharing). False while the library writes the file exclusively.
+bool CanOpenForReading(const std::string &linuxPath);
+// The file's size without opening it (an open could itself collide with the
+// library's sharing), or -1 when it is missing.
+long long FileSize(const std::string &linuxPath);
+
 // Sets a file's size (cut or extended with zeros; extended files may be sparse).
 bool ResizeFile(const std::string &linuxPath, unsigned long long size);
 
