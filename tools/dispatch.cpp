@@ -13,6 +13,11 @@
 #if defined(_WIN32)
 #include <random>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 #endif
 
@@ -295,6 +300,38 @@ void PrintJson(std::ostream &out, const Invocation &inv, const Report &o) {
     out << ",\"location\":" << (o.location ? JsonString(*o.location) : "null") << "}\n";
 }
 
+// The service's error in the stored answer. Only a regular file can hold one:
+// the library writes nothing else, and reading what --out names otherwise
+// (a FIFO, a terminal, /dev/stdout) could wait forever.
+std::optional<ServiceError> ErrorInAnswer(const std::string &path) {
+#if defined(_WIN32)
+    std::error_code ignored;
+    if (!fs::is_regular_file(PathOf(path), ignored)) return std::nullopt;
+    std::ifstream in(PathOf(path), std::ios::binary);
+    if (!in) return std::nullopt;
+    return FindServiceError([&in](char *buffer, std::size_t size) {
+        in.read(buffer, static_cast<std::streamsize>(size));
+        return static_cast<std::size_t>(in.gcount());
+    });
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::optional<ServiceError> error;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        error = FindServiceError([fd](char *buffer, std::size_t size) -> std::size_t {
+            for (;;) {
+                const ssize_t n = ::read(fd, buffer, size);
+                if (n >= 0) return static_cast<std::size_t>(n);
+                if (errno != EINTR) return 0;  // an answer cut short is no error object
+            }
+        });
+    }
+    ::close(fd);
+    return error;
+#endif
+}
+
 // Copies the stored answer to standard output; false if it could not be read.
 bool CopyTo(std::ostream &out, const std::string &path) {
     std::ifstream in(PathOf(path), std::ios::binary);
@@ -375,13 +412,7 @@ int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &
     // Any other result leaves the file as it was: what it holds is not this
     // call's answer.
     if (code == VFB_DONE) {
-        std::ifstream answer(PathOf(path), std::ios::binary);
-        if (answer) {
-            o.service_error = FindServiceError([&answer](char *buffer, std::size_t size) {
-                answer.read(buffer, static_cast<std::streamsize>(size));
-                return static_cast<std::size_t>(answer.gcount());
-            });
-        }
+        o.service_error = ErrorInAnswer(path);
         if (o.service_error) {
             ReportRefusal(err, *o.service_error);
             o.exit_status = StatusFor(Classify(*o.service_error));

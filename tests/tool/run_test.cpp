@@ -12,8 +12,9 @@
 #include "fake_library.h"
 #include "progress.h"
 
-#if VFB_TOOL_PROGRESS
+#if !defined(_WIN32)
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -585,6 +586,7 @@ struct AnswerCase {
     int result = VFB_DONE;
     bool to_stdout = false;  // --out -
     bool json = false;
+    bool fifo = false;  // --out names a FIFO, where the library stores nothing
 };
 
 std::string Error(const std::string &members) { return "{\"error\": {" + members + "}}"; }
@@ -665,12 +667,18 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
         {"refusal as JSON", Error(kOAuth), kExitTokenRejected, {"190"}, VFB_DONE, false, true},
         {"acceptance as JSON", R"({"id":"1"})", 0, {}, VFB_DONE, false, true},
         {"failure as JSON", "", ExitStatusFor(VFB_ERR_CONNECT), {}, VFB_ERR_CONNECT, false, true},
+        {"output that is not a file", "", 0, {}, VFB_DONE, false, false, true},
     };
     for (const AnswerCase &c : cases) {
         const std::string path = TestFile("answer.json");
+#if !defined(_WIN32)
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        }
+#endif
         FakeLibrary fake;
         fake.result = c.result;
-        fake.answer = c.stored;
+        if (!c.fifo) fake.answer = c.stored;
         Args args = {
             "status", "--message", "m", "--token", "K", "--target", "T", "--out", c.to_stdout ? "-" : path};
         if (c.json) args.push_back("--json");
