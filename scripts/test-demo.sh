@@ -47,6 +47,8 @@ done
 
 grep -qF '{"error":{"message":"Invalid OAuth access token.","type":"OAuthException","code":190}}' "$log" ||
   problems+=("the service's error for the bad token is not shown")
+grep -qF 'vantrelfb: the service rejected the access token: Invalid OAuth access token.' "$log" ||
+  problems+=("the tool did not report the rejected token")
 rows=$(grep -c . build/demo/summary.tsv 2>/dev/null || true)
 [ "$rows" = 13 ] || problems+=("build/demo/summary.tsv has ${rows:-no} rows, expected 13")
 for f in build/demo/service/requests/0001.json build/demo/10-photo/request.raw build/demo/08-note-view/note.json; do

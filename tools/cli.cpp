@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #ifndef VFB_TOOL_VERSION
@@ -29,14 +30,14 @@ const ParamInfo kParams[kParamCount] = {
     {Param::kName, "name", "TEXT", "name of the event", false},
     {Param::kTitle, "title", "TEXT", "title of the note", false},
     {Param::kContent, "content", "TEXT", "body of the note", false},
-    {Param::kToken, "token", "TOKEN", "OAuth access token (default: $VANTRELFB_TOKEN)", false},
+    {Param::kToken, "token", "TOKEN", "OAuth access token, or - to read it from standard input", false},
     {Param::kTarget, "target", "ID", "id of the user or page whose feed receives the post", false},
     {Param::kUid, "uid", "ID", "id of the user the note belongs to", false},
     {Param::kNote, "note", "ID", "id of the note", false},
     {Param::kOwner, "owner", "ID", "id of the note's owner", false},
     {Param::kObject, "object", "ID", "id of the object to delete", false},
     {Param::kMedia, "media", "FILE", "file whose bytes are uploaded", true},
-    {Param::kOut, "out", "FILE", "file that receives the response body", true},
+    {Param::kOut, "out", "FILE", "file that receives the response body, or - for standard output", true},
     {Param::kExtra, "extra", "TEXT", "accepted and ignored by the library", false},
     {Param::kExtra2, "extra2", "TEXT", "accepted and ignored by the library", false},
 };
@@ -57,6 +58,23 @@ struct CommandInfo {
     const char *summary;
     // In the export's argument order, so that the help can show the call.
     std::vector<ArgUse> args;
+    const char *example;  // a whole command line that works as it stands
+};
+
+// Options of the tool itself rather than of an export.
+enum class ToolOption { kTokenFile, kNoProgress, kJson };
+
+struct ToolOptionInfo {
+    ToolOption option;
+    const char *name;     // without the leading "--"
+    const char *metavar;  // null for a switch
+    const char *help;
+};
+
+const ToolOptionInfo kToolOptions[] = {
+    {ToolOption::kTokenFile, "token-file", "FILE", "read the access token from FILE (one line)"},
+    {ToolOption::kNoProgress, "no-progress", nullptr, "show no progress meter on a terminal"},
+    {ToolOption::kJson, "json", nullptr, "print the outcome as one JSON object on standard output"},
 };
 
 const std::vector<CommandInfo> &Commands() {
@@ -66,7 +84,8 @@ const std::vector<CommandInfo> &Commands() {
          "fetch",
          "FaceBookToken",
          "GET any URL and store the body",
-         {{Param::kUrl, true}, {Param::kOut, true}}},
+         {{Param::kUrl, true}, {Param::kOut, true}},
+         "vantrelfb fetch --url https://graph.facebook.com/19292868552 --out page.json"},
         {Command::kStatus,
          nullptr,
          "status",
@@ -76,7 +95,9 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kToken, true},
           {Param::kTarget, true},
           {Param::kExtra, false},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb status --message \"Hello from the shell\" --token-file ~/.vantrelfb-token --target me "
+         "--out reply.json"},
         {Command::kCheckIn,
          nullptr,
          "checkin",
@@ -86,7 +107,9 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kToken, true},
           {Param::kTarget, true},
           {Param::kExtra, false},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb checkin --message \"Coffee by the harbour\" --token-file ~/.vantrelfb-token --target me "
+         "--out reply.json"},
         {Command::kEvent,
          nullptr,
          "event",
@@ -96,7 +119,9 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kToken, true},
           {Param::kTarget, true, "id of the user or page that owns the event"},
           {Param::kExtra, false},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb event --name \"Release party\" --token-file ~/.vantrelfb-token --target me --out "
+         "reply.json"},
         {Command::kDelete,
          nullptr,
          "delete",
@@ -106,7 +131,9 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kToken, true},
           {Param::kObject, true},
           {Param::kExtra2, false},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb delete --object 100004213370815_10150293847561234 --token-file ~/.vantrelfb-token --out "
+         "reply.json"},
         {Command::kNoteCreate,
          "note",
          "create",
@@ -116,7 +143,9 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kToken, true},
           {Param::kUid, true},
           {Param::kContent, true},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb note create --title Minutes --content \"Nothing happened.\" --uid me --token-file "
+         "~/.vantrelfb-token --out reply.json"},
         {Command::kNoteEdit,
          "note",
          "edit",
@@ -127,19 +156,25 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kNote, true},
           {Param::kContent, true},
           {Param::kUid, true},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb note edit --note 10150293847565678 --title Minutes --content \"Something happened.\" "
+         "--uid me --token-file ~/.vantrelfb-token --out reply.json"},
         {Command::kNoteView,
          "note",
          "view",
          "FaceBookNotesView",
          "read a note",
-         {{Param::kToken, true}, {Param::kOwner, true}, {Param::kNote, true}, {Param::kOut, true}}},
+         {{Param::kToken, true}, {Param::kOwner, true}, {Param::kNote, true}, {Param::kOut, true}},
+         "vantrelfb note view --owner 100004213370815 --note 10150293847565678 --token-file "
+         "~/.vantrelfb-token --out -"},
         {Command::kNoteDelete,
          "note",
          "delete",
          "FaceBookNotesDelete",
          "delete a note",
-         {{Param::kToken, true}, {Param::kNote, true}, {Param::kUid, true}, {Param::kOut, true}}},
+         {{Param::kToken, true}, {Param::kNote, true}, {Param::kUid, true}, {Param::kOut, true}},
+         "vantrelfb note delete --note 10150293847565678 --uid me --token-file ~/.vantrelfb-token --out "
+         "reply.json"},
         {Command::kPhoto,
          nullptr,
          "photo",
@@ -149,7 +184,9 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kTarget, true, "id of the user, page or album that receives the photo"},
           {Param::kMessage, false, "caption of the photo"},
           {Param::kToken, true},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb photo --media beach.jpg --target me --message \"At the beach\" --token-file "
+         "~/.vantrelfb-token --out reply.json"},
         {Command::kVideo,
          nullptr,
          "video",
@@ -159,13 +196,16 @@ const std::vector<CommandInfo> &Commands() {
           {Param::kTarget, true, "id of the user or page that receives the video"},
           {Param::kTitle, false, "title of the video"},
           {Param::kToken, true},
-          {Param::kOut, true}}},
+          {Param::kOut, true}},
+         "vantrelfb video --media clip.mp4 --target me --title \"Demo clip\" --token-file ~/.vantrelfb-token "
+         "--out reply.json"},
         {Command::kSignIn,
          nullptr,
          "signin",
          "FaceBookTokenGraph",
          "request the sign-in dialog and print the Location it redirects to",
-         {}},
+         {},
+         "vantrelfb signin"},
     };
     return commands;
 }
@@ -202,6 +242,34 @@ const ParamInfo *FindParam(const std::string &option) {
 
 bool IsHelp(const std::string &a) { return a == "--help" || a == "-h"; }
 
+bool Applies(const CommandInfo &info, ToolOption option) {
+    switch (option) {
+        case ToolOption::kTokenFile:
+            return FindArg(info, Param::kToken) != nullptr;
+        case ToolOption::kNoProgress:
+            return IsTransfer(info.command);
+        case ToolOption::kJson:
+            return true;
+    }
+    return false;
+}
+
+const ToolOptionInfo *FindToolOption(const std::string &name) {
+    for (const ToolOptionInfo &o : kToolOptions)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+void OptionLine(std::ostream &s, std::string left, const char *help, const char *suffix = "") {
+    left.resize(std::max<std::size_t>(left.size() + 2, 20), ' ');
+    s << "  " << left << help << suffix << '\n';
+}
+
+constexpr char kTokenAdvice[] =
+    "A token given as --token TOKEN can be read by every user of this machine, who\n"
+    "can see the command line of any process (ps, /proc); prefer --token-file FILE,\n"
+    "--token - (standard input) or the environment variable VANTRELFB_TOKEN.\n";
+
 std::string CommandHelp(const CommandInfo &info) {
     std::ostringstream s;
     s << "Usage: " << kProgram << ' ' << NameOf(info);
@@ -209,6 +277,11 @@ std::string CommandHelp(const CommandInfo &info) {
         const ParamInfo &p = Info(a.param);
         s << ' ' << (a.required ? "" : "[") << "--" << p.option << ' ' << p.metavar
           << (a.required ? "" : "]");
+    }
+    for (const ToolOptionInfo &o : kToolOptions) {
+        // The token's other sources are told below, with the reason for them.
+        if (!Applies(info, o.option) || o.option == ToolOption::kTokenFile) continue;
+        s << " [--" << o.name << (o.metavar ? std::string(" ") + o.metavar : std::string()) << ']';
     }
     std::string summary = info.summary;
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
@@ -223,15 +296,18 @@ std::string CommandHelp(const CommandInfo &info) {
         s << "\nOptions (VALUE or =VALUE; a value starting with \"--\" needs the = form):\n";
         for (const ArgUse &a : info.args) {
             const ParamInfo &p = Info(a.param);
-            std::string left = std::string("--") + p.option + ' ' + p.metavar;
-            left.resize(std::max<std::size_t>(left.size() + 2, 20), ' ');
-            s << "  " << left << (a.help ? a.help : p.help) << (a.required ? "" : " (optional)") << '\n';
+            OptionLine(s, std::string("--") + p.option + ' ' + p.metavar, a.help ? a.help : p.help,
+                       a.required ? "" : " (optional)");
         }
     }
+    for (const ToolOptionInfo &o : kToolOptions)
+        if (Applies(info, o.option))
+            OptionLine(s, std::string("--") + o.name + (o.metavar ? std::string(" ") + o.metavar : ""),
+                       o.help);
     s << "  -h, --help          show this help\n";
     if (FindArg(info, Param::kToken))
-        s << "\nThe token may instead come from the environment variable VANTRELFB_TOKEN.\n";
-    s << "See '" << kProgram << " --help' for the exit statuses.\n";
+        s << "\nThe token may instead come from the environment variable VANTRELFB_TOKEN.\n" << kTokenAdvice;
+    s << "See '" << kProgram << " --help' for the exit statuses.\n\nExample:\n  " << info.example << '\n';
     return s.str();
 }
 
@@ -244,7 +320,102 @@ std::string NoteHelp() {
         left.resize(10, ' ');
         s << "  " << left << info.summary << " (" << info.export_name << ")\n";
     }
-    s << "\nRun '" << kProgram << " note <action> --help' for an action's options.\n";
+    s << "\nRun '" << kProgram << " note <action> --help' for an action's options.\n\nExample:\n  "
+      << InfoOf(Command::kNoteView).example << '\n';
+    return s.str();
+}
+
+std::string CompletionHelp() {
+    std::ostringstream s;
+    s << "Usage: " << kProgram << " completion bash\n\n"
+      << "Prints a bash completion script for " << kProgram << " on standard output: subcommands,\n"
+      << "note actions, each subcommand's options, and file names after --media, --out and\n"
+      << "--token-file. Packages install it; by hand, load it into the running shell or\n"
+      << "save it where bash-completion looks (~/.local/share/bash-completion/completions/).\n\n"
+      << "Example:\n  source <(" << kProgram << " completion bash)\n";
+    return s.str();
+}
+
+// Single-quoted for the shell; the words here never hold a quote.
+std::string Words(const std::vector<std::string> &words) {
+    std::string joined;
+    for (const std::string &w : words) joined += (joined.empty() ? "" : " ") + w;
+    return "'" + joined + "'";
+}
+
+// Generated from the tables above, so that it offers exactly what Parse
+// accepts.
+std::string BashCompletion() {
+    std::vector<std::string> top, actions;
+    for (const CommandInfo &info : Commands()) {
+        if (!info.group)
+            top.push_back(info.word);
+        else
+            actions.push_back(info.word);
+    }
+    top.insert(top.end(), {"note", "completion", "help", "--help", "--version"});
+    std::vector<std::string> help_words = top;
+    help_words.resize(help_words.size() - 3);  // without help, --help and --version
+    actions.push_back("--help");
+
+    std::ostringstream s;
+    s << "# bash completion for " << kProgram << ", as printed by '" << kProgram << " completion bash'.\n"
+      << "_vantrelfb() {\n"
+      << "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+      << "    local command=${COMP_WORDS[1]} options='' files='' values=''\n"
+      << "    COMPREPLY=()\n"
+      << "    if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+      << "        mapfile -t COMPREPLY < <(compgen -W " << Words(top) << " -- \"$cur\")\n"
+      << "        return\n"
+      << "    fi\n"
+      << "    case $command in\n"
+      << "    note)\n"
+      << "        if [ \"$COMP_CWORD\" -eq 2 ]; then\n"
+      << "            mapfile -t COMPREPLY < <(compgen -W " << Words(actions) << " -- \"$cur\")\n"
+      << "            return\n"
+      << "        fi\n"
+      << "        command=\"note ${COMP_WORDS[2]}\" ;;\n"
+      << "    help)\n"
+      << "        [ \"$COMP_CWORD\" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W " << Words(help_words)
+      << " -- \"$cur\")\n"
+      << "        return ;;\n"
+      << "    completion)\n"
+      << "        [ \"$COMP_CWORD\" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W 'bash --help' -- "
+         "\"$cur\")\n"
+      << "        return ;;\n"
+      << "    esac\n"
+      << "    case $command in\n";
+    for (const CommandInfo &info : Commands()) {
+        std::vector<std::string> options, files, values;
+        for (const ArgUse &a : info.args) {
+            const ParamInfo &p = Info(a.param);
+            options.push_back(std::string("--") + p.option);
+            (p.path ? files : values).push_back(options.back());
+        }
+        for (const ToolOptionInfo &o : kToolOptions) {
+            if (!Applies(info, o.option)) continue;
+            options.push_back(std::string("--") + o.name);
+            // The only tool option with a value names a file.
+            if (o.metavar) files.push_back(options.back());
+        }
+        options.push_back("--help");
+        s << "    '" << NameOf(info) << "') options=" << Words(options);
+        if (!files.empty()) s << " files=" << Words(files);
+        if (!values.empty()) s << " values=" << Words(values);
+        s << " ;;\n";
+    }
+    s << "    *) return ;;\n"
+      << "    esac\n"
+      << "    case \" $files \" in *\" $prev \"*)\n"
+      << "        compopt -o filenames 2>/dev/null\n"
+      << "        mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+      << "        return ;;\n"
+      << "    esac\n"
+      << "    # After an option that takes a text or an id there is nothing to offer.\n"
+      << "    case \" $values \" in *\" $prev \"*) return ;; esac\n"
+      << "    mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\")\n"
+      << "}\n"
+      << "complete -F _vantrelfb " << kProgram << '\n';
     return s.str();
 }
 
@@ -350,26 +521,55 @@ std::string ToolHelp() {
       << "       " << kProgram << " --help | --version\n\n"
       << "Each subcommand makes one call into libvantrelfb, which performs one HTTPS exchange\n"
       << "and stores the response body in the file named by --out. The service's answer\n"
-      << "(a new object's id, or an error) is in that file.\n\nSubcommands:\n";
+      << "(a new object's id, or an error) is in that file; when it is the service's error\n"
+      << "object, its message, type and code go to standard error and the exit status says\n"
+      << "the call was refused.\n\nSubcommands:\n";
     for (const CommandInfo &info : Commands()) {
         std::string left = NameOf(info);
         left.resize(14, ' ');
         s << "  " << left << info.summary << " (" << info.export_name << ")\n";
     }
-    s << "\nEnvironment:\n  VANTRELFB_TOKEN  access token used when --token is not given\n"
-      << "\nExit status:\n";
+    s << "  completion    print a completion script: completion bash\n"
+      << "\nOutput:\n"
+      << "  --out -        the answer on standard output instead of in a file\n"
+      << "  --json         one JSON object on standard output: command, export, result,\n"
+      << "                 meaning, exit_status, output (path, size), service_error\n"
+      << "                 (message, type, code, refusal), location (signin)\n"
+      << "  --no-progress  photo, video, fetch: no progress meter (shown on a terminal, on Linux)\n"
+      << "\nAccess token, for the subcommands that take one:\n"
+      << "  --token-file FILE  read from FILE, one line\n"
+      << "  --token -          read from standard input, one line\n"
+      << "  --token TOKEN      on the command line\n"
+      << "\nEnvironment:\n  VANTRELFB_TOKEN    access token used when no option gives one\n\n"
+      << kTokenAdvice << "\nExit status:\n";
+    auto line = [&s](int status, const std::string &text) {
+        std::string left = std::to_string(status);
+        left.resize(5, ' ');
+        s << "  " << left << text << '\n';
+    };
     for (int code : KnownResultCodes()) {
         int written = 0;
-        const char *meaning = vfb_result_meaning(code, &written);
-        s << "  " << ExitStatusFor(code) << (ExitStatusFor(code) < 10 ? "    " : "   ") << "result " << code
-          << ": " << meaning << '\n';
+        std::string text =
+            std::string("result ") + std::to_string(code) + ": " + vfb_result_meaning(code, &written);
+        if (code == VFB_DONE) text += ",\n       and the answer is not the service's error";
+        line(ExitStatusFor(code), text);
     }
-    s << "  " << kExitEmptyLocation << "   signin: the library returned an empty Location\n"
-      << "  " << kExitUsage << "   usage error; the library was not called\n"
-      << "  " << kExitUnknownResult << "   the library returned a result code not listed here\n"
-      << "  " << kExitOutputFailed << "   standard output could not be written\n"
-      << "signin exits 0 when it printed a Location.\n";
+    line(kExitEmptyLocation, "signin: the library returned an empty Location");
+    line(kExitRefused, "result 999, the answer is the service's error: the call was refused");
+    line(kExitTokenRejected, "... the access token was rejected (code 190 or type OAuthException)");
+    line(kExitRateLimited, "... rate limited (code 4, 17, 32 or 613): retry later");
+    line(kExitUsage, "usage error; the library was not called");
+    line(kExitNoToken, "--token-file or --token - gave no token; the library was not called");
+    line(kExitUnknownResult, "the library returned a result code not listed here");
+    line(kExitNoTemporary, "--out -: no temporary file for the answer; the library was not called");
+    line(kExitOutputFailed, "standard output could not be written");
+    s << "signin exits 0 when it printed a Location.\n"
+      << "\nRun '" << kProgram << " <subcommand> --help' for its options and an example.\n";
     return s.str();
+}
+
+bool IsTransfer(Command command) {
+    return command == Command::kPhoto || command == Command::kVideo || command == Command::kFetch;
 }
 
 ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
@@ -381,12 +581,20 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
     if (first == "help") {
         if (args.size() == 1) return Text(Outcome::kHelp, ToolHelp());
         if (args.size() == 2 && args[1] == "note") return Text(Outcome::kHelp, NoteHelp());
+        if (args.size() == 2 && args[1] == "completion") return Text(Outcome::kHelp, CompletionHelp());
         const CommandInfo *info = nullptr;
         std::size_t used = 0;
         ParseResult r = ResolveCommand(args, 1, &info, &used);
         if (!info) return r;
         if (1 + used != args.size()) return Usage("'help' takes one subcommand");
         return Text(Outcome::kHelp, CommandHelp(*info));
+    }
+    if (first == "completion") {
+        if (args.size() >= 2 && IsHelp(args[1])) return Text(Outcome::kHelp, CompletionHelp());
+        if (args.size() != 2) return Usage("'completion' takes one shell: bash", "completion");
+        if (args[1] != "bash")
+            return Usage("no completion for " + Quoted(args[1]) + "; only bash is supported", "completion");
+        return Text(Outcome::kText, BashCompletion());
     }
     if (first.compare(0, 1, "-") == 0) return Usage("unknown option " + Quoted(first));
 
@@ -401,6 +609,7 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
     Invocation &inv = r.invocation;
     inv.command = info->command;
     std::array<bool, kParamCount> seen{};
+    std::array<bool, std::size(kToolOptions)> seen_tool{};
 
     for (std::size_t i = used; i < args.size(); ++i) {
         const std::string &a = args[i];
@@ -409,6 +618,29 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
             return Usage("unexpected argument " + Quoted(a) + " for '" + name + "'", name);
         const std::size_t eq = a.find('=');
         const std::string option = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+        if (const ToolOptionInfo *tool = FindToolOption(option)) {
+            if (!Applies(*info, tool->option))
+                return Usage("option --" + option + " does not apply to '" + name + "'", name);
+            const std::size_t index = static_cast<std::size_t>(tool->option);
+            if (seen_tool[index]) return Usage("option --" + option + " given more than once", name);
+            seen_tool[index] = true;
+            if (!tool->metavar) {
+                if (eq != std::string::npos) return Usage("option --" + option + " takes no value", name);
+                if (tool->option == ToolOption::kJson) inv.json = true;
+                if (tool->option == ToolOption::kNoProgress) inv.progress = false;
+                continue;
+            }
+            if (eq == std::string::npos && (i + 1 >= args.size() || args[i + 1].compare(0, 2, "--") == 0))
+                return Usage("option --" + option + " needs a value", name);
+            std::string value = eq != std::string::npos ? a.substr(eq + 1) : args[++i];
+            if (value.empty()) return Usage("option --" + option + " needs a non-empty path", name);
+            // --token-file is the token's third spelling; one is enough.
+            if (inv.token_from != TokenFrom::kNone)
+                return Usage("the token is given more than once (--token, --token-file)", name);
+            inv.token_from = TokenFrom::kFile;
+            inv.token_file = std::move(value);
+            continue;
+        }
         const ParamInfo *param = FindParam(option);
         if (!param) return Usage("unknown option " + Quoted("--" + option), name);
         const ArgUse *use = FindArg(*info, param->param);
@@ -428,6 +660,18 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
         seen[index] = true;
         if (param->path && value.empty())
             return Usage("option --" + option + " needs a non-empty path", name);
+        if (param->param == Param::kToken) {
+            if (inv.token_from != TokenFrom::kNone)
+                return Usage("the token is given more than once (--token, --token-file)", name);
+            inv.token_from = TokenFrom::kOption;
+            // Read when the call is made, so that a refused command line
+            // never consumes standard input.
+            if (value == "-") {
+                inv.token_from = TokenFrom::kStandardInput;
+                continue;
+            }
+        }
+        if (param->param == Param::kOut && value == "-") inv.out_to_stdout = true;
         std::size_t bad = 0;
         std::optional<WString> wide = Utf8ToWide(value, &bad);
         if (!wide)
@@ -438,6 +682,7 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
     }
 
     const std::size_t token = static_cast<std::size_t>(Param::kToken);
+    if (inv.token_from != TokenFrom::kNone) seen[token] = true;
     if (FindArg(*info, Param::kToken) && !seen[token] && env_token && *env_token) {
         std::size_t bad = 0;
         std::optional<WString> wide = Utf8ToWide(env_token, &bad);
@@ -445,14 +690,17 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
             return Usage("VANTRELFB_TOKEN is not valid UTF-8 (byte " + std::to_string(bad) + ")", name);
         inv.wide[token] = std::move(*wide);
         inv.utf8[token] = env_token;
+        inv.token_from = TokenFrom::kEnvironment;
         seen[token] = true;
     }
+    if (inv.json && inv.out_to_stdout)
+        return Usage("--json and --out - would both write to standard output; give --out a file", name);
 
     std::string missing;
     for (const ArgUse &a : info->args) {
         if (!a.required || seen[static_cast<std::size_t>(a.param)]) continue;
         missing += std::string(missing.empty() ? "" : ", ") + "--" + Info(a.param).option;
-        if (a.param == Param::kToken) missing += " (or VANTRELFB_TOKEN)";
+        if (a.param == Param::kToken) missing += " (or --token-file, or VANTRELFB_TOKEN)";
     }
     if (!missing.empty()) return Usage("'" + name + "' is missing " + missing, name);
     return r;

@@ -47,17 +47,27 @@ enum class Param {
 };
 constexpr std::size_t kParamCount = 15;
 
+// Where the access token comes from; the last two are read only when the
+// call is about to be made.
+enum class TokenFrom { kNone, kOption, kEnvironment, kFile, kStandardInput };
+
 struct Invocation {
     Command command = Command::kFetch;
     // Absent optional values stay empty, so every argument is a valid text.
     std::array<WString, kParamCount> wide;
     std::array<std::string, kParamCount> utf8;
+    TokenFrom token_from = TokenFrom::kNone;
+    std::string token_file;      // --token-file
+    bool out_to_stdout = false;  // --out -
+    bool json = false;           // --json
+    bool progress = true;        // cleared by --no-progress
 
     const VFB_WCHAR *Arg(Param p) const { return wide[static_cast<std::size_t>(p)].c_str(); }
     const std::string &Utf8(Param p) const { return utf8[static_cast<std::size_t>(p)]; }
 };
 
-enum class Outcome { kRun, kHelp, kVersion, kUsageError };
+// kText is any other text for standard output (the completion script).
+enum class Outcome { kRun, kHelp, kVersion, kText, kUsageError };
 
 struct ParseResult {
     Outcome outcome = Outcome::kUsageError;
@@ -77,11 +87,19 @@ constexpr int kExitUsage = 64;          // BSD sysexits EX_USAGE
 constexpr int kExitEmptyLocation = 30;  // signin got an empty Location
 constexpr int kExitUnknownResult = 70;  // EX_SOFTWARE: a code this tool was not built to know
 constexpr int kExitOutputFailed = 74;   // EX_IOERR: standard output could not be written
+// The call ran to its end (999) and the stored answer is the service's error.
+constexpr int kExitRefused = 40;        // any other refusal
+constexpr int kExitTokenRejected = 41;  // code 190, or type OAuthException
+constexpr int kExitRateLimited = 42;    // codes 4, 17, 32, 613
+constexpr int kExitNoToken = 66;        // EX_NOINPUT: --token-file or --token - gave no token
+constexpr int kExitNoTemporary = 73;    // EX_CANTCREAT: --out - found no place for the answer
 int ExitStatusFor(int result_code);
 const std::vector<int> &KnownResultCodes();
 
 const char *ExportName(Command command);
 std::string CommandName(Command command);
+// photo, video and fetch: the calls that can take long enough for a meter.
+bool IsTransfer(Command command);
 std::string ToolHelp();
 
 }  // namespace vfbtool

@@ -1,89 +1,437 @@
 #include "dispatch.h"
 
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "answer.h"
+#include "progress.h"
+
+#if defined(_WIN32)
+#include <random>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+#endif
+
 namespace vfbtool {
 
+namespace fs = std::filesystem;
+
 namespace {
+
+fs::path PathOf(const std::string &utf8) { return fs::u8path(utf8); }
+
+// Bytes the tool reads as a token at most: far more than any real token, far
+// less than a file named by mistake.
+constexpr std::size_t kMaxToken = 64 * 1024;
+
+// The token from --token-file or --token -: one line, its line end dropped.
+// On failure `why` completes "the token file 'x' ..." or "standard input ...".
+std::optional<std::string> ReadToken(std::istream *in, std::string *why) {
+    std::string text;
+    char buffer[4096];
+    while (in && text.size() <= kMaxToken) {
+        in->read(buffer, sizeof buffer);
+        const std::streamsize n = in->gcount();
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (in && in->bad()) {
+        *why = "could not be read";
+        return std::nullopt;
+    }
+    if (text.size() > kMaxToken) {
+        *why = "is too long to hold a token";
+        return std::nullopt;
+    }
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty()) {
+        *why = "holds no token";
+    } else if (text.find_first_of("\r\n") != std::string::npos) {
+        *why = "holds more than one line";
+    } else if (!Utf8ToWide(text)) {
+        *why = "is not valid UTF-8";
+    } else {
+        return text;
+    }
+    return std::nullopt;
+}
+
+// Where the library stores the answer for --out -: it needs a path, and
+// refuses anything but a regular file. A directory of the tool's own, which
+// nobody else can write into, so that no one can plant a link at the name.
+class TemporaryAnswer {
+public:
+    TemporaryAnswer() = default;
+    TemporaryAnswer(const TemporaryAnswer &) = delete;
+    TemporaryAnswer &operator=(const TemporaryAnswer &) = delete;
+    ~TemporaryAnswer() {
+        if (dir_.empty()) return;
+        std::error_code ignored;
+        fs::remove(PathOf(path_), ignored);
+        fs::remove(PathOf(dir_), ignored);
+    }
+
+    bool Make() {
+        const char *tmpdir = std::getenv("TMPDIR");
+        for (const std::string &base : {std::string(tmpdir ? tmpdir : ""), std::string()}) {
+            if (MakeIn(base) && Utf8ToWide(path_)) return true;
+            if (!dir_.empty()) fs::remove(PathOf(dir_), ignored_);
+            dir_.clear();
+        }
+        return false;
+    }
+
+    const std::string &path() const { return path_; }
+
+private:
+    // `base` empty: the system's temporary directory.
+    bool MakeIn(const std::string &base) {
+#if defined(_WIN32)
+        const fs::path root = base.empty() ? fs::temp_directory_path(ignored_) : PathOf(base);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const fs::path dir = root / ("vantrelfb-" + std::to_string(random()));
+            if (fs::create_directory(dir, ignored_)) {
+                dir_ = dir.u8string();
+                path_ = (dir / "answer").u8string();
+                return true;
+            }
+        }
+        return false;
+#else
+        std::string pattern = (base.empty() ? std::string("/tmp") : base) + "/vantrelfb-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (!::mkdtemp(name.data())) return false;  // mode 0700
+        dir_ = name.data();
+        path_ = dir_ + "/answer";
+        return true;
+#endif
+    }
+
+    std::string dir_, path_;
+    std::error_code ignored_;
+};
+
+int Call(const Invocation &inv, const CallTable &calls) {
+    auto a = [&inv](Param p) { return inv.Arg(p); };
+    switch (inv.command) {
+        case Command::kFetch:
+            return calls.token(a(Param::kUrl), a(Param::kOut));
+        case Command::kStatus:
+            return calls.status(a(Param::kMessage), a(Param::kToken), a(Param::kTarget), a(Param::kExtra),
+                                a(Param::kOut));
+        case Command::kCheckIn:
+            return calls.check_in(a(Param::kMessage), a(Param::kToken), a(Param::kTarget), a(Param::kExtra),
+                                  a(Param::kOut));
+        case Command::kEvent:
+            return calls.events(a(Param::kName), a(Param::kToken), a(Param::kTarget), a(Param::kExtra),
+                                a(Param::kOut));
+        case Command::kDelete:
+            return calls.delete_object(a(Param::kExtra), a(Param::kToken), a(Param::kObject),
+                                       a(Param::kExtra2), a(Param::kOut));
+        case Command::kNoteCreate:
+            return calls.notes(a(Param::kTitle), a(Param::kToken), a(Param::kUid), a(Param::kContent),
+                               a(Param::kOut));
+        case Command::kNoteEdit:
+            return calls.notes_edit(a(Param::kTitle), a(Param::kToken), a(Param::kNote), a(Param::kContent),
+                                    a(Param::kUid), a(Param::kOut));
+        case Command::kNoteView:
+            return calls.notes_view(a(Param::kToken), a(Param::kOwner), a(Param::kNote), a(Param::kOut));
+        case Command::kNoteDelete:
+            return calls.notes_delete(a(Param::kToken), a(Param::kNote), a(Param::kUid), a(Param::kOut));
+        case Command::kPhoto:
+            return calls.picture_upload(a(Param::kMedia), a(Param::kTarget), a(Param::kMessage),
+                                        a(Param::kToken), a(Param::kOut));
+        case Command::kVideo:
+            return calls.video_upload(a(Param::kMedia), a(Param::kTarget), a(Param::kTitle), a(Param::kToken),
+                                      a(Param::kOut));
+        case Command::kSignIn:
+            break;  // returns a text, not a code: see Execute
+    }
+    return -1;
+}
 
 void ReportResult(std::ostream &err, const Invocation &inv, int code) {
     int written = 0;
     const char *meaning = vfb_result_meaning(code, &written);
     const bool known = ExitStatusFor(code) != kExitUnknownResult;
-    err << "vantrelfb: " << ExportName(inv.command) << " returned " << code << ": " << meaning
-        << "; output file '" << inv.Utf8(Param::kOut) << "' "
-        << (written ? "written if it could be created"
-            : known ? "left as it was"
-                    : "may or may not have been written")
-        << '\n';
+    err << "vantrelfb: " << ExportName(inv.command) << " returned " << code << ": " << meaning << "; ";
+    if (inv.out_to_stdout) {
+        err << (code == VFB_DONE ? "the answer goes to standard output" : "nothing goes to standard output");
+    } else {
+        err << "output file '" << inv.Utf8(Param::kOut) << "' "
+            << (written ? "written if it could be created"
+                : known ? "left as it was"
+                        : "may or may not have been written");
+    }
+    err << '\n';
+}
+
+// The service's text, safe to show on a terminal: valid UTF-8 with its
+// control characters (C0, DEL and C1) escaped.
+std::string Printable(const std::string &text) {
+    const std::string utf8 = ValidUtf8(text);
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1) {
+            const unsigned char value = c1 ? static_cast<unsigned char>(utf8[++i]) : c;
+            out += c1 ? "\\u00" : "\\x";
+            out += hex[value >> 4];
+            out += hex[value & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+int StatusFor(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::kTokenRejected:
+            return kExitTokenRejected;
+        case Refusal::kRateLimited:
+            return kExitRateLimited;
+        case Refusal::kOther:
+            break;
+    }
+    return kExitRefused;
+}
+
+void ReportRefusal(std::ostream &err, const ServiceError &e) {
+    switch (Classify(e)) {
+        case Refusal::kTokenRejected:
+            err << "vantrelfb: the service rejected the access token: ";
+            break;
+        case Refusal::kRateLimited:
+            err << "vantrelfb: the service is limiting the rate of calls, retry later: ";
+            break;
+        case Refusal::kOther:
+            err << "vantrelfb: the service refused the call: ";
+            break;
+    }
+    err << (e.message ? Printable(*e.message) : "(no message)");
+    std::string details;
+    if (e.type) details = "type " + Printable(*e.type);
+    if (e.code) details += (details.empty() ? "code " : ", code ") + Printable(*e.code);
+    if (!details.empty()) err << " (" << details << ')';
+    err << '\n';
+}
+
+std::string JsonString(const std::string &text) {
+    const std::string utf8 = ValidUtf8(text);
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20) {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+const char *RefusalName(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::kTokenRejected:
+            return "token_rejected";
+        case Refusal::kRateLimited:
+            return "rate_limited";
+        case Refusal::kOther:
+            break;
+    }
+    return "refused";
+}
+
+struct Report {
+    std::optional<int> result;
+    std::string meaning;
+    int exit_status = 0;
+    std::optional<std::string> output_path;
+    std::optional<ServiceError> service_error;
+    std::optional<std::string> location;
+};
+
+void PrintJson(std::ostream &out, const Invocation &inv, const Report &o) {
+    out << "{\"command\":" << JsonString(CommandName(inv.command))
+        << ",\"export\":" << JsonString(ExportName(inv.command))
+        << ",\"result\":" << (o.result ? std::to_string(*o.result) : "null")
+        << ",\"meaning\":" << JsonString(o.meaning) << ",\"exit_status\":" << o.exit_status << ",\"output\":";
+    if (o.output_path) {
+        std::error_code missing;
+        const std::uintmax_t size = fs::file_size(PathOf(*o.output_path), missing);
+        out << "{\"path\":" << JsonString(*o.output_path)
+            << ",\"size\":" << (missing ? "null" : std::to_string(size)) << '}';
+    } else {
+        out << "null";
+    }
+    out << ",\"service_error\":";
+    if (o.service_error) {
+        const ServiceError &e = *o.service_error;
+        auto text = [](const std::optional<std::string> &t) { return t ? JsonString(*t) : "null"; };
+        // A number cut short could be invalid JSON; it goes as a text then.
+        const bool number = e.code && e.code_is_number && e.code->size() < kMaxText;
+        out << "{\"message\":" << text(e.message) << ",\"type\":" << text(e.type)
+            << ",\"code\":" << (number ? *e.code : text(e.code)) << ",\"refusal\":\""
+            << RefusalName(Classify(e)) << "\"}";
+    } else {
+        out << "null";
+    }
+    out << ",\"location\":" << (o.location ? JsonString(*o.location) : "null") << "}\n";
+}
+
+// The service's error in the stored answer. Only a regular file can hold one:
+// the library writes nothing else, and reading what --out names otherwise
+// (a FIFO, a terminal, /dev/stdout) could wait forever.
+std::optional<ServiceError> ErrorInAnswer(const std::string &path) {
+#if defined(_WIN32)
+    std::error_code ignored;
+    if (!fs::is_regular_file(PathOf(path), ignored)) return std::nullopt;
+    std::ifstream in(PathOf(path), std::ios::binary);
+    if (!in) return std::nullopt;
+    return FindServiceError([&in](char *buffer, std::size_t size) {
+        in.read(buffer, static_cast<std::streamsize>(size));
+        return static_cast<std::size_t>(in.gcount());
+    });
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::optional<ServiceError> error;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        error = FindServiceError([fd](char *buffer, std::size_t size) -> std::size_t {
+            for (;;) {
+                const ssize_t n = ::read(fd, buffer, size);
+                if (n >= 0) return static_cast<std::size_t>(n);
+                if (errno != EINTR) return 0;  // an answer cut short is no error object
+            }
+        });
+    }
+    ::close(fd);
+    return error;
+#endif
+}
+
+// Copies the stored answer to standard output; false if it could not be read.
+bool CopyTo(std::ostream &out, const std::string &path) {
+    std::ifstream in(PathOf(path), std::ios::binary);
+    if (!in) return false;
+    char buffer[64 * 1024];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) out.write(buffer, in.gcount());
+    return !in.bad();
 }
 
 }  // namespace
 
-int Execute(const Invocation &inv, const CallTable &calls, std::ostream &out, std::ostream &err) {
-    auto a = [&inv](Param p) { return inv.Arg(p); };
-    int code = 0;
-    switch (inv.command) {
-        case Command::kFetch:
-            code = calls.token(a(Param::kUrl), a(Param::kOut));
-            break;
-        case Command::kStatus:
-            code = calls.status(a(Param::kMessage), a(Param::kToken), a(Param::kTarget), a(Param::kExtra),
-                                a(Param::kOut));
-            break;
-        case Command::kCheckIn:
-            code = calls.check_in(a(Param::kMessage), a(Param::kToken), a(Param::kTarget), a(Param::kExtra),
-                                  a(Param::kOut));
-            break;
-        case Command::kEvent:
-            code = calls.events(a(Param::kName), a(Param::kToken), a(Param::kTarget), a(Param::kExtra),
-                                a(Param::kOut));
-            break;
-        case Command::kDelete:
-            code = calls.delete_object(a(Param::kExtra), a(Param::kToken), a(Param::kObject),
-                                       a(Param::kExtra2), a(Param::kOut));
-            break;
-        case Command::kNoteCreate:
-            code = calls.notes(a(Param::kTitle), a(Param::kToken), a(Param::kUid), a(Param::kContent),
-                               a(Param::kOut));
-            break;
-        case Command::kNoteEdit:
-            code = calls.notes_edit(a(Param::kTitle), a(Param::kToken), a(Param::kNote), a(Param::kContent),
-                                    a(Param::kUid), a(Param::kOut));
-            break;
-        case Command::kNoteView:
-            code = calls.notes_view(a(Param::kToken), a(Param::kOwner), a(Param::kNote), a(Param::kOut));
-            break;
-        case Command::kNoteDelete:
-            code = calls.notes_delete(a(Param::kToken), a(Param::kNote), a(Param::kUid), a(Param::kOut));
-            break;
-        case Command::kPhoto:
-            code = calls.picture_upload(a(Param::kMedia), a(Param::kTarget), a(Param::kMessage),
-                                        a(Param::kToken), a(Param::kOut));
-            break;
-        case Command::kVideo:
-            code = calls.video_upload(a(Param::kMedia), a(Param::kTarget), a(Param::kTitle), a(Param::kToken),
-                                      a(Param::kOut));
-            break;
-        case Command::kSignIn: {
-            const std::string location = WideToUtf8(calls.token_graph());
-            if (location.empty()) {
-                err << "vantrelfb: FaceBookTokenGraph returned an empty Location: the sign-in request failed "
-                       "or its response carried none\n";
-                return kExitEmptyLocation;
-            }
-            out << location << '\n';
-            return 0;
+int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &out, std::ostream &err,
+            const Surroundings &surroundings) {
+    Invocation inv = invocation;
+    if (inv.token_from == TokenFrom::kFile || inv.token_from == TokenFrom::kStandardInput) {
+        std::string why;
+        std::optional<std::string> token;
+        if (inv.token_from == TokenFrom::kFile) {
+            std::ifstream file(PathOf(inv.token_file), std::ios::binary);
+            if (file)
+                token = ReadToken(&file, &why);
+            else
+                why = "cannot be opened";
+        } else {
+            token = ReadToken(surroundings.in, &why);
+        }
+        if (!token) {
+            err << "vantrelfb: "
+                << (inv.token_from == TokenFrom::kFile ? "the token file '" + inv.token_file + "'"
+                                                       : std::string("standard input (--token -)"))
+                << ' ' << why << "; the library was not called\n";
+            return kExitNoToken;
+        }
+        const std::size_t index = static_cast<std::size_t>(Param::kToken);
+        inv.wide[index] = *Utf8ToWide(*token);
+        inv.utf8[index] = std::move(*token);
+    }
+
+    Report o;
+    if (inv.command == Command::kSignIn) {
+        o.location = WideToUtf8(calls.token_graph());
+        if (o.location->empty()) {
+            err << "vantrelfb: FaceBookTokenGraph returned an empty Location: the sign-in request failed "
+                   "or its response carried none\n";
+            o.exit_status = kExitEmptyLocation;
+            o.meaning = "the library returned an empty Location";
+        } else {
+            o.meaning = "the Location the sign-in dialog redirects to";
+            if (!inv.json) out << *o.location << '\n';
+        }
+        if (inv.json) PrintJson(out, inv, o);
+        return o.exit_status;
+    }
+
+    TemporaryAnswer temporary;
+    std::string path = inv.Utf8(Param::kOut);
+    if (inv.out_to_stdout) {
+        if (!temporary.Make()) {
+            err << "vantrelfb: --out -: no temporary file could be made for the answer (TMPDIR, /tmp); the "
+                   "library was not called\n";
+            return kExitNoTemporary;
+        }
+        path = temporary.path();
+        inv.wide[static_cast<std::size_t>(Param::kOut)] = *Utf8ToWide(path);
+    }
+
+    std::optional<ProgressMeter> meter;
+    if (VFB_TOOL_PROGRESS && surroundings.stderr_is_terminal && inv.progress && IsTransfer(inv.command))
+        meter.emplace(TransferProbe(inv.Utf8(Param::kMedia), path), err);
+    const int code = Call(inv, calls);
+    if (meter) meter->Stop();
+
+    ReportResult(err, inv, code);
+    o.result = code;
+    o.meaning = vfb_result_meaning(code, nullptr);
+    o.exit_status = ExitStatusFor(code);
+    o.output_path = path;
+    // Any other result leaves the file as it was: what it holds is not this
+    // call's answer.
+    if (code == VFB_DONE) {
+        o.service_error = ErrorInAnswer(path);
+        if (o.service_error) {
+            ReportRefusal(err, *o.service_error);
+            o.exit_status = StatusFor(Classify(*o.service_error));
+        }
+        if (inv.out_to_stdout && !CopyTo(out, path)) {
+            err << "vantrelfb: the answer could not be read back for standard output\n";
+            if (o.exit_status == 0) o.exit_status = kExitOutputFailed;
         }
     }
-    ReportResult(err, inv, code);
-    return ExitStatusFor(code);
+    if (inv.json) PrintJson(out, inv, o);
+    return o.exit_status;
 }
 
 int Run(const std::vector<std::string> &args, const char *env_token, const CallTable &calls,
-        std::ostream &out, std::ostream &err) {
+        std::ostream &out, std::ostream &err, const Surroundings &surroundings) {
     const ParseResult parsed = Parse(args, env_token);
     switch (parsed.outcome) {
         case Outcome::kHelp:
         case Outcome::kVersion:
+        case Outcome::kText:
             out << parsed.text;
             return 0;
         case Outcome::kUsageError:
@@ -93,7 +441,7 @@ int Run(const std::vector<std::string> &args, const char *env_token, const CallT
         case Outcome::kRun:
             break;
     }
-    return Execute(parsed.invocation, calls, out, err);
+    return Execute(parsed.invocation, calls, out, err, surroundings);
 }
 
 }  // namespace vfbtool

@@ -2,6 +2,7 @@
 // tool fills the table with the real exports; tests fill it with fakes.
 #pragma once
 
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,13 +27,20 @@ struct CallTable {
     decltype(&FaceBookDelete) delete_object;
 };
 
+// What the tool is connected to besides its output streams.
+struct Surroundings {
+    std::istream *in = nullptr;       // standard input, for --token -
+    bool stderr_is_terminal = false;  // the progress meter shows only there
+};
+
 // Makes the one call `invocation` names, reports it on `err` and returns the
 // exit status.
-int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &out, std::ostream &err);
+int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &out, std::ostream &err,
+            const Surroundings &surroundings = {});
 
 // The whole tool after the program name: parse, then help, usage error (the
 // library is not called) or Execute.
 int Run(const std::vector<std::string> &args, const char *env_token, const CallTable &calls,
-        std::ostream &out, std::ostream &err);
+        std::ostream &out, std::ostream &err, const Surroundings &surroundings = {});
 
 }  // namespace vfbtool

@@ -2,8 +2,6 @@
 
 namespace vfbtool {
 
-namespace {
-
 void AppendUtf8(std::string &out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -22,51 +20,63 @@ void AppendUtf8(std::string &out, char32_t cp) {
     }
 }
 
+namespace {
+
+// The length of the well-formed sequence at `i`, or 0 with `*bad` at the
+// first byte that cannot start or continue it. The bounds on the second byte
+// are what exclude overlong forms, surrogates and values past U+10FFFF
+// (RFC 3629's table).
+std::size_t DecodeOne(std::string_view utf8, std::size_t i, char32_t *cp, std::size_t *bad) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+        *cp = lead;
+        return 1;
+    }
+    std::size_t extra;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1;
+        *cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2;
+        *cp = lead & 0x0F;
+        if (lead == 0xE0) lo = 0xA0;
+        if (lead == 0xED) hi = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3;
+        *cp = lead & 0x07;
+        if (lead == 0xF0) lo = 0x90;
+        if (lead == 0xF4) hi = 0x8F;
+    } else {
+        *bad = i;
+        return 0;
+    }
+    for (std::size_t k = 1; k <= extra; ++k) {
+        const unsigned char c = i + k < utf8.size() ? static_cast<unsigned char>(utf8[i + k]) : 0;
+        const unsigned char min = k == 1 ? lo : 0x80;
+        const unsigned char max = k == 1 ? hi : 0xBF;
+        if (i + k >= utf8.size() || c < min || c > max) {
+            *bad = i + k;
+            return 0;
+        }
+        *cp = (*cp << 6) | (c & 0x3F);
+    }
+    return extra + 1;
+}
+
 }  // namespace
 
 std::optional<WString> Utf8ToWide(std::string_view utf8, std::size_t *bad_offset) {
     WString out;
     out.reserve(utf8.size());
     std::size_t i = 0;
-    auto fail = [&](std::size_t at) -> std::optional<WString> {
-        if (bad_offset) *bad_offset = at;
-        return std::nullopt;
-    };
     while (i < utf8.size()) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        if (lead < 0x80) {
-            out += static_cast<VFB_WCHAR>(lead);
-            ++i;
-            continue;
-        }
-        std::size_t extra;
-        char32_t cp;
-        // The bounds on the second byte are what exclude overlong forms,
-        // surrogates and values past U+10FFFF (RFC 3629's table).
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            cp = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            cp = lead & 0x0F;
-            if (lead == 0xE0) lo = 0xA0;
-            if (lead == 0xED) hi = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            cp = lead & 0x07;
-            if (lead == 0xF0) lo = 0x90;
-            if (lead == 0xF4) hi = 0x8F;
-        } else {
-            return fail(i);
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if (i + k >= utf8.size()) return fail(i + k);
-            const unsigned char c = static_cast<unsigned char>(utf8[i + k]);
-            const unsigned char min = k == 1 ? lo : 0x80;
-            const unsigned char max = k == 1 ? hi : 0xBF;
-            if (c < min || c > max) return fail(i + k);
-            cp = (cp << 6) | (c & 0x3F);
+        char32_t cp = 0;
+        std::size_t bad = 0;
+        const std::size_t length = DecodeOne(utf8, i, &cp, &bad);
+        if (!length) {
+            if (bad_offset) *bad_offset = bad;
+            return std::nullopt;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
@@ -75,7 +85,25 @@ std::optional<WString> Utf8ToWide(std::string_view utf8, std::size_t *bad_offset
         } else {
             out += static_cast<VFB_WCHAR>(cp);
         }
-        i += extra + 1;
+        i += length;
+    }
+    return out;
+}
+
+std::string ValidUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t cp = 0;
+        std::size_t bad = 0;
+        const std::size_t length = DecodeOne(bytes, i, &cp, &bad);
+        if (length) {
+            out.append(bytes.substr(i, length));
+            i += length;
+        } else {
+            AppendUtf8(out, 0xFFFD);
+            ++i;
+        }
     }
     return out;
 }

@@ -25,4 +25,11 @@ std::optional<WString> Utf8ToWide(std::string_view utf8, std::size_t *bad_offset
 // shown as U+FFFD rather than producing invalid UTF-8 on stdout.
 std::string WideToUtf8(const VFB_WCHAR *wide);
 
+// Text from elsewhere (the service's answer) is passed on as UTF-8 whatever it
+// holds: each byte that is not part of a well-formed sequence becomes U+FFFD.
+std::string ValidUtf8(std::string_view bytes);
+
+// Appends one code point (at most U+10FFFF, not a surrogate) as UTF-8.
+void AppendUtf8(std::string &out, char32_t cp);
+
 }  // namespace vfbtool

@@ -5,6 +5,11 @@
 #include <vector>
 
 #include "dispatch.h"
+#include "progress.h"
+
+#if VFB_TOOL_PROGRESS
+#include <unistd.h>
+#endif
 
 int main(int argc, char **argv) {
     vfbtool::CallTable calls{};
@@ -22,7 +27,13 @@ int main(int argc, char **argv) {
     calls.delete_object = &FaceBookDelete;
 
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const int status = vfbtool::Run(args, std::getenv("VANTRELFB_TOKEN"), calls, std::cout, std::cerr);
+    vfbtool::Surroundings surroundings;
+    surroundings.in = &std::cin;
+#if VFB_TOOL_PROGRESS
+    surroundings.stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
+#endif
+    const int status =
+        vfbtool::Run(args, std::getenv("VANTRELFB_TOKEN"), calls, std::cout, std::cerr, surroundings);
     std::cout.flush();
     // A Location or help text that never arrived must not look like success.
     if (!std::cout && status == 0) return vfbtool::kExitOutputFailed;

@@ -10,7 +10,7 @@ tool's own output and the files the library stored.
   show.py shorten TEXT              TEXT with access tokens shortened
   show.py get FILE [KEY]...         a value from a JSON file (the stored answers)
   show.py report STEPDIR --command TEXT --export NAME --expect CODE --requests-before N
-                 --exit N --stdout FILE --stderr FILE --out FILE [--copy-to FILE]
+                 --exit N [--expect-exit N] --stdout FILE --stderr FILE --out FILE [--copy-to FILE]
       shows the request, the answer, the result and the stored file; checks
       them and adds a row to the summary; exits 1 when a check failed
   show.py summary DEMODIR           the table of every step; exits 1 on a failure
@@ -316,10 +316,12 @@ def cmd_report(args):
         emit("result", lines or "(nothing on standard error)")
         if result != args.expect:
             problems.append("result %s, expected %s" % (result, args.expect))
-        if args.expect == "999" and args.exit != 0:
-            problems.append("exit status %d, expected 0" % args.exit)
-        if len(stderr.splitlines()) != 1:
-            problems.append("%d lines on standard error, expected 1" % len(stderr.splitlines()))
+        if args.expect == "999" and args.exit != args.expect_exit:
+            problems.append("exit status %d, expected %d" % (args.exit, args.expect_exit))
+        # A refusal (exit 40 to 42) adds the service's error to the result line.
+        lines_expected = 2 if 40 <= args.expect_exit <= 42 else 1
+        if len(stderr.splitlines()) != lines_expected:
+            problems.append("%d lines on standard error, expected %d" % (len(stderr.splitlines()), lines_expected))
 
     if meta is not None and result in ("999", "Location"):
         shown = args.out
@@ -383,6 +385,7 @@ def main(argv):
     r.add_argument("--expect", required=True)
     r.add_argument("--requests-before", type=int, required=True)
     r.add_argument("--exit", type=int, required=True)
+    r.add_argument("--expect-exit", type=int, default=0, help="the tool's exit status when the result is 999")
     r.add_argument("--stdout", required=True)
     r.add_argument("--stderr", required=True)
     r.add_argument("--out", required=True)

@@ -51,7 +51,8 @@ step() {
 answer() { show answer "$dir" "$@"; }
 
 # call EXPECTED ARG...: runs the tool; EXPECTED is the result code, or
-# "Location" for the sign-in, which returns a text.
+# "Location" for the sign-in, which returns a text. The tool's exit status
+# for a 999 is expected to be $expect_exit (default 0).
 call() {
   local expect=$1 before status=0
   shift
@@ -59,7 +60,7 @@ call() {
   show command "$@"
   timeout 120 "$tool" "$@" >"$dir/stdout.txt" 2>"$dir/stderr.txt" </dev/null || status=$?
   show report "$dir" --command "$command" --export "$export_name" --expect "$expect" \
-    --requests-before "$before" --exit "$status" --stdout "$dir/stdout.txt" --stderr "$dir/stderr.txt" \
+    --requests-before "$before" --exit "$status" --expect-exit "${expect_exit:-0}" --stdout "$dir/stdout.txt" --stderr "$dir/stderr.txt" \
     --out "$out" ${copy:+--copy-to "$copy"}
 }
 
@@ -171,10 +172,10 @@ call 999 delete --object "$post" --out "$out"
 
 # ---------------------------------------------------------------------------
 step "status, bad token" FaceBookStatus \
-  "A token the service rejects: the call still ends with 999, and the error is in the file."
+  "A token the service rejects: the call ends with 999 and the error is in the file; the tool exits 41."
 answer --status 400 --header "$json" --header 'WWW-Authenticate: OAuth "Facebook Platform" "invalid_token" "Invalid OAuth access token."' \
   --body '{"error":{"message":"Invalid OAuth access token.","type":"OAuthException","code":190}}'
 out=$dir/response.json
-call 999 status --message "Is anybody there?" --token "not-a-valid-token" --target me --out "$out"
+expect_exit=41 call 999 status --message "Is anybody there?" --token "not-a-valid-token" --target me --out "$out"
 
 show summary "$demo"

@@ -33,6 +33,33 @@ export VANTRELFB_TOKEN
 expect 64 note view --owner o --note n --out /dev/null
 unset VANTRELFB_TOKEN
 
+# A token file or standard input without a token ends before any call.
+expect 66 status --message m --target t --token-file /nonexistent/token --out /dev/null
+"$tool" status --message m --target t --token - --out /dev/null </dev/null >/dev/null 2>&1
+got=$?
+[ "$got" -eq 66 ] || { echo "FAIL: --token - on empty input exited $got, expected 66" >&2; failures=$((failures + 1)); }
+
+# The completion script completes, in bash.
+expect 0 completion bash
+expect 64 completion zsh
+if command -v bash >/dev/null 2>&1; then
+    script=$("$tool" completion bash)
+    got=$(bash -c "$script"'
+        show() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vantrelfb; echo "${COMPREPLY[*]}"; }
+        show vantrelfb no
+        show vantrelfb note v
+        show vantrelfb photo --no
+        show vantrelfb note view --to
+        show vantrelfb video --media /dev/nul
+        show vantrelfb status --message ""
+        show vantrelfb completion ""' 2>&1)
+    want=$(printf '%s\n' note view --no-progress "--token --token-file" /dev/null "" "bash --help")
+    if [ "$got" != "$want" ]; then
+        printf 'FAIL: bash completion offered:\n%s\nexpected:\n%s\n' "$got" "$want" >&2
+        failures=$((failures + 1))
+    fi
+fi
+
 # Usage errors are reported on stderr only.
 out=$("$tool" frobnicate 2>/dev/null)
 [ -z "$out" ] || { echo "FAIL: usage error wrote to stdout" >&2; failures=$((failures + 1)); }

@@ -1,5 +1,7 @@
 #include "fake_library.h"
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace vfbtool::fake {
@@ -12,6 +14,12 @@ int Record(const char *name, std::initializer_list<const VFB_WCHAR *> args) {
     RecordedCall call{name, {}};
     // A null pointer would be a fault of the tool; keep it visible as "<null>".
     for (const VFB_WCHAR *a : args) call.args.push_back(a ? WString(a) : Wide(u"<null>"));
+    // Every int-returning export takes its output path last.
+    if (const std::optional<std::string> &answer = FakeLibrary::current->answer) {
+        std::ofstream out(std::filesystem::u8path(WideToUtf8(call.args.back().c_str())),
+                          std::ios::binary | std::ios::trunc);
+        out.write(answer->data(), static_cast<std::streamsize>(answer->size()));
+    }
     FakeLibrary::current->recorded_.push_back(std::move(call));
     return FakeLibrary::current->result;
 }
@@ -55,9 +63,14 @@ FakeLibrary::FakeLibrary() {
 
 FakeLibrary::~FakeLibrary() { current = nullptr; }
 
-RunResult RunTool(FakeLibrary &fake, const std::vector<std::string> &args, const char *env_token) {
+RunResult RunTool(FakeLibrary &fake, const std::vector<std::string> &args, const char *env_token,
+                  const std::optional<std::string> &input, bool terminal) {
     std::ostringstream out, err;
-    const int status = Run(args, env_token, fake.Calls(), out, err);
+    std::istringstream in(input.value_or(""));
+    Surroundings surroundings;
+    surroundings.in = input ? &in : nullptr;
+    surroundings.stderr_is_terminal = terminal;
+    const int status = Run(args, env_token, fake.Calls(), out, err, surroundings);
     return {status, out.str(), err.str()};
 }
 

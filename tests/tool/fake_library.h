@@ -1,6 +1,7 @@
 // Recording stand-ins for the library's exports.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +27,10 @@ public:
     const std::vector<RecordedCall> &Recorded() const { return recorded_; }
 
     int result = VFB_DONE;  // what every int-returning fake returns
-    WString location;       // what FaceBookTokenGraph returns
+    // When set, what every int-returning fake stores in its output file,
+    // whatever it returns: the service's answer, or a file left from before.
+    std::optional<std::string> answer;
+    WString location;  // what FaceBookTokenGraph returns
     bool null_location = false;
 
     // Used by the fakes only.
@@ -43,6 +47,9 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-RunResult RunTool(FakeLibrary &fake, const std::vector<std::string> &args, const char *env_token = nullptr);
+// `input` is standard input (none when absent); `terminal` says whether
+// standard error is a terminal.
+RunResult RunTool(FakeLibrary &fake, const std::vector<std::string> &args, const char *env_token = nullptr,
+                  const std::optional<std::string> &input = std::nullopt, bool terminal = false);
 
 }  // namespace vfbtool::fake

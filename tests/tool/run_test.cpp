@@ -3,10 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
+#include "answer.h"
 #include "fake_library.h"
+#include "progress.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace vfbtool::fake {
 namespace {
@@ -17,6 +27,45 @@ int CountLines(const std::string &s) { return static_cast<int>(std::count(s.begi
 
 bool Contains(const std::string &haystack, const std::string &needle) {
     return haystack.find(needle) != std::string::npos;
+}
+
+// A file of the test's own, removed first.
+std::string TestFile(const std::string &name, const std::optional<std::string> &content = std::nullopt) {
+    const std::string path = ::testing::TempDir() + "vantrelfb_tool_" + name;
+    std::filesystem::remove(path);
+    if (content) std::ofstream(path, std::ios::binary) << *content;
+    return path;
+}
+
+// Words of an example command line: blanks split, double quotes group.
+std::vector<std::string> ShellWords(const std::string &line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false, any = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (c == ' ' && !quoted) {
+            if (any) words.push_back(word);
+            word.clear();
+            any = false;
+        } else {
+            word += c;
+            any = true;
+        }
+    }
+    if (any) words.push_back(word);
+    return words;
+}
+
+// The one line after a help's last "Example:", without its indent.
+std::string ExampleOf(const std::string &help) {
+    const std::string marker = "\nExample:\n  ";
+    const std::size_t at = help.rfind(marker);
+    if (at == std::string::npos || help.back() != '\n') return {};
+    const std::string example = help.substr(at + marker.size(), help.size() - at - marker.size() - 1);
+    return Contains(example, "\n") ? std::string() : example;
 }
 
 // Every export of the header's ordinal table has exactly one command.
@@ -74,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
                   nullptr,
                   {"--message", "--token", "--target", "--out", "vantrelfb status --help"}},
         UsageCase{"output file missing", {"fetch", "--url", "https://h/x"}, nullptr, {"--out"}},
-        UsageCase{"no token anywhere", kStatusNoToken, nullptr, {"--token", "VANTRELFB_TOKEN"}},
+        UsageCase{
+            "no token anywhere", kStatusNoToken, nullptr, {"--token", "--token-file", "VANTRELFB_TOKEN"}},
         UsageCase{"empty token variable counts as unset", kStatusNoToken, "", {"--token"}},
         UsageCase{"token variable not UTF-8", kStatusNoToken, "ab\xC3", {"VANTRELFB_TOKEN", "UTF-8"}},
         UsageCase{
@@ -122,7 +172,36 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--media"}},
         UsageCase{"short option", {"fetch", "-u", "x"}, nullptr, {"'-u'"}},
         UsageCase{"help for an unknown subcommand", {"help", "bogus"}, nullptr, {"'bogus'"}},
-        UsageCase{"help with too many words", {"help", "status", "now"}, nullptr, {"help"}}),
+        UsageCase{"help with too many words", {"help", "status", "now"}, nullptr, {"help"}},
+        UsageCase{"json and the answer both on standard output",
+                  {"fetch", "--url", "u", "--out", "-", "--json"},
+                  nullptr,
+                  {"--json", "--out -"}},
+        UsageCase{"a switch given a value",
+                  {"fetch", "--url", "u", "--out", "o", "--json=yes"},
+                  nullptr,
+                  {"--json"}},
+        UsageCase{"no progress meter to turn off",
+                  With(kStatusNoToken, {"--token", "k", "--no-progress"}),
+                  nullptr,
+                  {"--no-progress", "status"}},
+        UsageCase{"token by option and by file",
+                  With(kStatusNoToken, {"--token", "k", "--token-file", "f"}),
+                  nullptr,
+                  {"--token-file", "more than once"}},
+        UsageCase{"token file and token from standard input",
+                  With(kStatusNoToken, {"--token-file", "f", "--token", "-"}),
+                  nullptr,
+                  {"--token", "more than once"}},
+        UsageCase{"token file for a call without a token",
+                  {"fetch", "--url", "u", "--out", "o", "--token-file", "f"},
+                  nullptr,
+                  {"--token-file", "fetch"}},
+        UsageCase{
+            "empty token file path", With(kStatusNoToken, {"--token-file="}), nullptr, {"--token-file"}},
+        UsageCase{
+            "completion for no shell", {"completion"}, nullptr, {"bash", "vantrelfb completion --help"}},
+        UsageCase{"completion for another shell", {"completion", "zsh"}, nullptr, {"'zsh'", "bash"}}),
     [](const ::testing::TestParamInfo<UsageCase> &info) {
         std::string name;
         for (char c : std::string(info.param.label))
@@ -245,6 +324,68 @@ TEST_P(EachExport, HelpNamesTheExportAndEveryOptionWithoutCallingIt) {
     std::string name;
     for (const std::string &w : CommandWords(c.args)) name += (name.empty() ? "" : " ") + w;
     EXPECT_TRUE(Contains(RunTool(fake, {"--help"}).out, "  " + name + " ")) << name;
+
+    // The help ends with an example that is a valid command line for it.
+    const std::vector<std::string> example = ShellWords(ExampleOf(help.out));
+    ASSERT_GE(example.size(), 2u) << help.out;
+    EXPECT_EQ(example[0], "vantrelfb");
+    const ParseResult parsed = Parse(Args(example.begin() + 1, example.end()), nullptr);
+    EXPECT_EQ(parsed.outcome, Outcome::kRun) << parsed.text;
+    EXPECT_EQ(ExportName(parsed.invocation.command), c.export_name);
+
+    // The completion script offers the command and each of its options.
+    const std::string completion = RunTool(fake, {"completion", "bash"}).out;
+    EXPECT_TRUE(Contains(completion, "'" + name + "') options='")) << name;
+    for (const std::string &a : c.args) {
+        if (a.rfind("--", 0) == 0) {
+            EXPECT_TRUE(Contains(completion, a + " ")) << a;
+        }
+    }
+}
+
+TEST_P(EachExport, MeasuresOnlyTransfersAndOnlyWhatTheLibraryDid) {
+    const CallCase &c = GetParam();
+    const ParseResult parsed = Parse(c.args, nullptr);
+    ASSERT_EQ(parsed.outcome, Outcome::kRun);
+    const bool transfer = c.export_name == "FaceBookPictureUpload" ||
+                          c.export_name == "FaceBookVideoUpload" || c.export_name == "FaceBookToken";
+    EXPECT_EQ(IsTransfer(parsed.invocation.command), transfer);
+    // On a terminal the call is made as anywhere else; --no-progress exists
+    // where a meter does.
+    FakeLibrary fake;
+    const RunResult r = RunTool(fake, With(c.args, {"--no-progress"}), nullptr, std::nullopt, true);
+    EXPECT_EQ(r.status, transfer ? 0 : kExitUsage) << r.err;
+    EXPECT_EQ(RunTool(fake, c.args, nullptr, std::nullopt, true).status, 0);
+    EXPECT_EQ(fake.Recorded().size(), transfer ? 2u : 1u);
+    if (!transfer) return;
+#if VFB_TOOL_PROGRESS
+    // What the meter sees while the library works: the position of the
+    // library's descriptor in the media, and the answer's size so far.
+    const bool upload = parsed.invocation.command != Command::kFetch;
+    const std::string media = TestFile("media", std::string(300000, 'm'));
+    const std::string out = TestFile("out", std::string(5000, 'e'));  // an earlier answer
+    TransferProbe probe(upload ? media : std::string(), out);
+    EXPECT_EQ(probe.Sample().received, 0u);
+    const int fd = ::open(media.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::lseek(fd, 123456, SEEK_SET), 123456);
+    TestFile("out", std::string(789, 'o'));
+    const TransferSample sample = probe.Sample();
+    ::close(fd);
+    EXPECT_EQ(sample.media_open, upload);
+    EXPECT_EQ(sample.sent, upload ? 123456u : 0u);
+    EXPECT_EQ(sample.total, upload ? 300000u : 0u);
+    EXPECT_EQ(sample.received, 789u);
+    EXPECT_FALSE(probe.Sample().media_open);  // closed: no other descriptor is taken for it
+
+    // 176544 bytes left at 2048 bytes a second.
+    const std::string line = MeterLine(sample, upload, 2048);
+    const std::vector<std::string> parts =
+        upload ? std::vector<std::string>{"41%", "120k of  292k sent", "2048/s", "0:01:26 left"}
+               : std::vector<std::string>{"789 received", "2048/s", "--:--:-- left"};
+    for (const std::string &part : parts) EXPECT_TRUE(Contains(line, part)) << line;
+    EXPECT_LE(line.size(), 79u);
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, EachExport, ::testing::ValuesIn(AllCalls()),
@@ -319,6 +460,52 @@ TEST(EnvironmentToken, TheOptionWinsEvenOverAnUnusableVariable) {
     EXPECT_EQ(fake.Recorded()[1].args[1], Wide(u"OPT"));
 }
 
+// The token's other sources, read only when the call is made: one line, its
+// line end dropped, and the library is not called when there is none.
+struct TokenSourceCase {
+    const char *label;
+    Args options;                     // added to a status command line without a token
+    std::optional<std::string> file;  // content of the file that "FILE" names; absent: no file
+    std::optional<std::string> input;
+    std::string token;  // what reaches the library; empty: nothing does
+};
+
+TEST(EnvironmentToken, GivesWayToATokenFileOrStandardInput) {
+    const TokenSourceCase cases[] = {
+        {"file", {"--token-file", "FILE"}, "EAAB-file\n", std::nullopt, "EAAB-file"},
+        {"file without a line end", {"--token-file=FILE"}, "EAAB-file", std::nullopt, "EAAB-file"},
+        {"file with a CRLF line end", {"--token-file", "FILE"}, "EAAB-crlf\r\n", std::nullopt, "EAAB-crlf"},
+        {"standard input", {"--token", "-"}, std::nullopt, "EAAB-stdin\n", "EAAB-stdin"},
+        {"UTF-8 on standard input", {"--token=-"}, std::nullopt, "t\xC3\xA9\n", "t\xC3\xA9"},
+        {"no file", {"--token-file", "FILE"}, std::nullopt, std::nullopt, ""},
+        {"empty file", {"--token-file", "FILE"}, "\n", std::nullopt, ""},
+        {"two lines", {"--token-file", "FILE"}, "a\nb\n", std::nullopt, ""},
+        {"not UTF-8", {"--token-file", "FILE"}, "\xFF\n", std::nullopt, ""},
+        {"far too long", {"--token-file", "FILE"}, std::string(1 << 20, 'k'), std::nullopt, ""},
+        {"empty standard input", {"--token", "-"}, std::nullopt, "", ""},
+        {"no standard input", {"--token", "-"}, std::nullopt, std::nullopt, ""},
+    };
+    for (const TokenSourceCase &c : cases) {
+        const std::string file = TestFile("token", c.file);
+        Args args = kStatusNoToken;
+        for (const std::string &o : c.options) {
+            const std::size_t at = o.find("FILE");
+            args.push_back(at == std::string::npos ? o : o.substr(0, at) + file);
+        }
+        FakeLibrary fake;
+        const RunResult r = RunTool(fake, args, "ENV-TOKEN-NOT-WANTED", c.input);
+        if (c.token.empty()) {
+            EXPECT_EQ(r.status, kExitNoToken) << c.label;
+            EXPECT_TRUE(fake.Recorded().empty()) << c.label;
+            EXPECT_EQ(CountLines(r.err), 1) << c.label << ": " << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
+        ASSERT_EQ(fake.Recorded().size(), 1u) << c.label;
+        EXPECT_EQ(WideToUtf8(fake.Recorded()[0].args[1].c_str()), c.token) << c.label;
+    }
+}
+
 TEST(EnvironmentToken, IsIgnoredByCallsThatTakeNoToken) {
     FakeLibrary fake;
     fake.location = Wide(u"https://dialog.example/x");
@@ -339,7 +526,9 @@ const int kHeaderCodes[] = {
 
 TEST(ResultCodes, EachMapsToItsOwnExitStatusAndOnlyDoneToZero) {
     std::set<int> seen;
-    const std::set<int> reserved = {kExitUsage, kExitEmptyLocation, kExitUnknownResult, kExitOutputFailed};
+    const std::set<int> reserved = {kExitUsage,        kExitEmptyLocation, kExitUnknownResult,
+                                    kExitOutputFailed, kExitRefused,       kExitTokenRejected,
+                                    kExitRateLimited,  kExitNoToken,       kExitNoTemporary};
     for (int code : kHeaderCodes) {
         FakeLibrary fake;
         fake.result = code;
@@ -387,6 +576,144 @@ TEST(ResultCodes, UnknownCodesGetTheirOwnStatusAndNoClaimAboutTheFile) {
     EXPECT_FALSE(std::count(std::begin(kHeaderCodes), std::end(kHeaderCodes), 0));
 }
 
+// The stored answer decides between 0 and a refusal's own status; only the
+// document's own "error" object counts, and no content can upset the reader.
+struct AnswerCase {
+    const char *label;
+    std::string stored;  // what the library leaves in the output file
+    int status;
+    std::vector<std::string> mentions;  // on standard error
+    int result = VFB_DONE;
+    bool to_stdout = false;  // --out -
+    bool json = false;
+    bool fifo = false;  // --out names a FIFO, where the library stores nothing
+};
+
+std::string Error(const std::string &members) { return "{\"error\": {" + members + "}}"; }
+
+const std::string kOAuth =
+    R"("message": "Invalid OAuth access token.", "type": "OAuthException", "code": 190)";
+
+TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
+    const AnswerCase cases[] = {
+        {"rejected token",
+         Error(kOAuth),
+         kExitTokenRejected,
+         {"Invalid OAuth access token.", "OAuthException", "190"}},
+        {"expired session",
+         Error(R"("type":"OAuthException","code":102,"message":"Session expired")"),
+         kExitTokenRejected,
+         {"Session expired", "102"}},
+        {"code 190 alone", Error(R"("code":190)"), kExitTokenRejected, {"(no message)", "code 190"}},
+        {"application limit",
+         Error(R"("message":"(#4) Application request limit reached","type":"OAuthException","code":4)"),
+         kExitRateLimited,
+         {"retry later", "(#4)", "code 4"}},
+        {"user limit",
+         Error(R"("code":17,"message":"User request limit reached")"),
+         kExitRateLimited,
+         {"retry later"}},
+        {"page limit", Error(R"("code":32)"), kExitRateLimited, {"retry later"}},
+        {"quoted code", Error(R"("code":"613")"), kExitRateLimited, {"retry later", "613"}},
+        {"other refusal",
+         Error(
+             R"("message":"Unsupported get request.","type":"GraphMethodException","code":100,"error_subcode":33,"fbtrace_id":"A1b")"),
+         kExitRefused,
+         {"refused the call", "Unsupported get request.", "GraphMethodException", "100"}},
+        {"empty error", Error(""), kExitRefused, {"(no message)"}},
+        {"escapes and controls",
+         Error(R"("message":"caf\u00e9 \ud83d\ude00 \u001b[2J \ud800 x\/y")"),
+         kExitRefused,
+         {"caf\xC3\xA9 \xF0\x9F\x98\x80 \\x1b[2J \xEF\xBF\xBD x/y"}},
+        {"byte order mark", "\xEF\xBB\xBF " + Error(kOAuth) + "\r\n", kExitTokenRejected, {"190"}},
+        {"long answer",
+         "{\"data\": \"" + std::string(3 << 20, 'a') + "\", \"error\": {\"code\": 17}}",
+         kExitRateLimited,
+         {"retry later"}},
+        {"accepted", R"({"id":"100004213370815_10150293847561234"})", 0, {}},
+        {"error below the top", R"({"data":{"error":{"code":190}}})", 0, {}},
+        {"error as a text", R"({"error":"invalid_request"})", 0, {}},
+        {"error replaced by a later member", R"({"error":{"code":190},"error":null})", 0, {}},
+        {"in an array", "[" + Error(kOAuth) + "]", 0, {}},
+        {"cut short", Error(kOAuth).substr(0, 40), 0, {}},
+        {"followed by more", Error(kOAuth) + " {}", 0, {}},
+        {"raw line end in a text", Error("\"message\": \"a\nb\", \"code\": 190"), 0, {}},
+        {"deep nesting", "{\"error\":{\"a\":" + std::string(100000, '[') + "}}", 0, {}},
+        {"binary", std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0{\"error\":{}}", 23), 0, {}},
+        {"empty", "", 0, {}},
+        {"not this call's answer",
+         Error(kOAuth),
+         ExitStatusFor(VFB_ERR_READ),
+         {"left as it was"},
+         VFB_ERR_READ},
+        {"refusal on standard output",
+         Error(kOAuth),
+         kExitTokenRejected,
+         {"standard output", "190"},
+         VFB_DONE,
+         true},
+        {"binary on standard output",
+         std::string("\x89PNG\r\n\x1a\n\0\0", 10),
+         0,
+         {"standard output"},
+         VFB_DONE,
+         true},
+        {"nothing on standard output",
+         "",
+         ExitStatusFor(VFB_ERR_SEND),
+         {"nothing goes to standard output"},
+         VFB_ERR_SEND,
+         true},
+        {"refusal as JSON", Error(kOAuth), kExitTokenRejected, {"190"}, VFB_DONE, false, true},
+        {"acceptance as JSON", R"({"id":"1"})", 0, {}, VFB_DONE, false, true},
+        {"failure as JSON", "", ExitStatusFor(VFB_ERR_CONNECT), {}, VFB_ERR_CONNECT, false, true},
+        {"output that is not a file", "", 0, {}, VFB_DONE, false, false, true},
+    };
+    for (const AnswerCase &c : cases) {
+        const std::string path = TestFile("answer.json");
+#if !defined(_WIN32)
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        }
+#endif
+        FakeLibrary fake;
+        fake.result = c.result;
+        if (!c.fifo) fake.answer = c.stored;
+        Args args = {
+            "status", "--message", "m", "--token", "K", "--target", "T", "--out", c.to_stdout ? "-" : path};
+        if (c.json) args.push_back("--json");
+        const RunResult r = RunTool(fake, args);
+        EXPECT_EQ(r.status, c.status) << c.label << ": " << r.err;
+        for (const std::string &m : c.mentions) EXPECT_TRUE(Contains(r.err, m)) << c.label << ": " << r.err;
+        EXPECT_FALSE(Contains(r.err, "\x1b")) << c.label;
+        // The result line, and the service's error when there is one.
+        const bool refused =
+            c.status == kExitTokenRejected || c.status == kExitRateLimited || c.status == kExitRefused;
+        EXPECT_EQ(CountLines(r.err), refused ? 2 : 1) << c.label << ": " << r.err;
+        ASSERT_EQ(fake.Recorded().size(), 1u);
+        if (c.to_stdout) {
+            EXPECT_EQ(r.out, c.result == VFB_DONE ? c.stored : "") << c.label;
+            // The library wrote into a file of the tool's own, gone now.
+            const std::string written = WideToUtf8(fake.Recorded()[0].args.back().c_str());
+            EXPECT_NE(written, "-");
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(written))) << written;
+        } else if (c.json) {
+            EXPECT_EQ(CountLines(r.out), 1) << r.out;
+            EXPECT_TRUE(Contains(r.out, "\"exit_status\":" + std::to_string(c.status) + ",")) << r.out;
+            EXPECT_TRUE(Contains(r.out, "\"result\":" + std::to_string(c.result) + ",")) << r.out;
+            EXPECT_TRUE(Contains(r.out, "\"size\":" + std::to_string(c.stored.size()) + "}")) << r.out;
+            EXPECT_TRUE(
+                Contains(r.out, std::string("\"meaning\":\"") + vfb_result_meaning(c.result, nullptr)));
+            EXPECT_EQ(Contains(r.out, "\"refusal\":\"token_rejected\""), c.status == kExitTokenRejected)
+                << r.out;
+            // Well-formed: as the member of an error object it reads back.
+            EXPECT_TRUE(FindServiceError("{\"error\":" + r.out + "}")) << r.out;
+        } else {
+            EXPECT_TRUE(r.out.empty()) << c.label;
+        }
+    }
+}
+
 TEST(ResultCodes, ToolHelpDocumentsTheStatusOfEveryCode) {
     FakeLibrary fake;
     const std::string help = RunTool(fake, {"--help"}).out;
@@ -406,7 +733,8 @@ TEST(ResultCodes, ToolHelpDocumentsTheStatusOfEveryCode) {
         }
     }
     EXPECT_EQ(documented.size(), std::size(kHeaderCodes)) << help;
-    for (int status : {kExitUsage, kExitEmptyLocation, kExitUnknownResult, kExitOutputFailed})
+    for (int status : {kExitUsage, kExitEmptyLocation, kExitUnknownResult, kExitOutputFailed, kExitRefused,
+                       kExitTokenRejected, kExitRateLimited, kExitNoToken, kExitNoTemporary})
         EXPECT_TRUE(Contains(help, "\n  " + std::to_string(status) + " ")) << status;
 }
 
@@ -455,6 +783,17 @@ TEST(Help, EveryFormIsSuccessOnStandardOutputWithoutACall) {
     EXPECT_TRUE(Contains(RunTool(fake, {"note", "--help"}).out, "FaceBookNotesEdit"));
     EXPECT_TRUE(Contains(RunTool(fake, {"status", "--help"}).out, "VANTRELFB_TOKEN"));
     EXPECT_FALSE(Contains(RunTool(fake, {"fetch", "--help"}).out, "VANTRELFB_TOKEN"));
+    // Why a token is better kept off the command line.
+    EXPECT_TRUE(Contains(RunTool(fake, {"status", "--help"}).out, "--token-file"));
+    EXPECT_TRUE(Contains(tool, "can see the command line"));
+    // The helps the exports' table does not cover end with an example too.
+    for (const Args &args : {Args{"note", "--help"}, Args{"signin", "--help"}, Args{"completion", "--help"},
+                             Args{"help", "completion"}})
+        EXPECT_TRUE(Contains(ExampleOf(RunTool(fake, args).out), "vantrelfb ")) << args[0];
+    const RunResult completion = RunTool(fake, {"completion", "bash"});
+    EXPECT_EQ(completion.status, 0);
+    EXPECT_TRUE(Contains(completion.out, "'signin') options='--json --help'")) << completion.out;
+    EXPECT_TRUE(Contains(completion.out, "\ncomplete -F _vantrelfb vantrelfb\n")) << completion.out;
     EXPECT_TRUE(fake.Recorded().empty());
 }
 
