@@ -24,7 +24,7 @@ Script (DIR/script.json), re-read whenever the file is replaced (write a
 temporary file and rename it over script.json): a JSON list of responses,
 or an object {"responses": [...], "default": {...}}. Each accepted
 connection consumes the next response (one request per connection, as every
-response closes its connection); when the list is exhausted the default
+response closes its connection unless it says keep_alive); when the list is exhausted the default
 answers: 200 with {"id":"1"}. A response is an object with any of:
 
   status         integer, default 200
@@ -40,6 +40,9 @@ answers: 200 with {"id":"1"}. A response is an object with any of:
   cert           "default", "wrong_host" or "untrusted": the certificate for
                  this connection
   expect_continue false: do not answer "Expect: 100-continue"
+  keep_alive     seconds (true: 10): keep the connection open after this
+                 answer; a next request on it takes the next answer of the
+                 script, and a connection idle that long is closed"
   fault          a shorthand string or an object {"type", "stage",
                  "after_bytes", "seconds"}:
                    "refuse"           reset the connection at once (no TLS)
@@ -357,6 +360,41 @@ class Connection:
                 raise Abort("handshake failed: %s" % e)
             self.sni = getattr(self.sock, "vfb_sni", None)
 
+        while True:
+            self.serve_request()
+            idle = self.keep_alive()
+            if not idle:
+                return
+            # Keep-alive: the next request on this connection takes the next
+            # scripted answer; none within `idle` seconds and the service
+            # closes the connection, as a server ends an idle keep-alive.
+            self.sock.settimeout(idle)
+            try:
+                waiting = self.buffered or self.sock.recv(65536)
+            except (socket.timeout, ssl.SSLError, OSError):
+                waiting = b""
+            if not waiting:
+                self.events.append("closed idle")
+                self.close_tls()
+                return
+            if not self.buffered:
+                self.buffered = waiting
+            self.sock.settimeout(IO_TIMEOUT)
+            self.answer, self.script_index = self.server.script.next()
+            self.events.append("next request on the same connection")
+            try:
+                self.fault = parse_fault(self.answer)
+                self.body = Body(self.answer)
+            except (ValueError, OSError) as e:
+                print("fake_service: bad response in script: %s" % e, file=sys.stderr)
+                self.fault, self.body, self.answer = None, Body(DEFAULT_RESPONSE), DEFAULT_RESPONSE
+
+    def keep_alive(self):
+        """Seconds an answered connection waits for another request (0: it closes)."""
+        value = self.answer.get("keep_alive", False)
+        return 10.0 if value is True else float(value or 0)
+
+    def serve_request(self):
         head, ok = self.read_head()
         if not head:
             raise Abort("no request")
@@ -476,7 +514,7 @@ class Connection:
             headers.append(("Transfer-Encoding", "chunked"))
         elif not chunked and answer.get("content_length", True) and "content-length" not in names:
             headers.append(("Content-Length", str(self.body.size)))
-        if "connection" not in names:
+        if "connection" not in names and not self.keep_alive():
             headers.append(("Connection", "close"))
         head = "HTTP/1.1 %d %s\r\n" % (status, reason)
         head += "".join("%s: %s\r\n" % h for h in headers) + "\r\n"
@@ -502,6 +540,11 @@ class Connection:
                 self.run_fault(fault)
             if chunked:
                 self.send(b"0\r\n\r\n")
+        if not self.keep_alive():
+            self.close_tls()
+
+    def close_tls(self):
+        """Ends TLS with its close alert, as a server closing cleanly does."""
         try:
             if isinstance(self.sock, ssl.SSLSocket):
                 self.sock.settimeout(2)

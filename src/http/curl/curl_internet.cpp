@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "http/curl/connection_pool.h"
 #include "text/text.h"
 
 namespace vfb {
@@ -27,11 +28,14 @@ constexpr std::size_t kUploadBlock = 64 * 1024;
 constexpr std::size_t kReceiveRing = 256 * 1024;
 constexpr long kReceiveBuffer = 128 * 1024;
 constexpr long kMaxRedirects = 10;
+// Idle connections are not tried after this long: servers have dropped them.
+constexpr long kMaxIdleSeconds = 60;
 
-// Once per process; a stack that failed to set itself up fails every start.
-bool GlobalInit() {
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
+// "scheme://host:port" of a URL: which pooled connections may serve it.
+std::string Origin(const std::string &url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t end = url.find_first_of("/?#", scheme == std::string::npos ? 0 : scheme + 3);
+    return url.substr(0, end);
 }
 
 // Header names and schemes compare in ASCII, whatever the process's locale says.
@@ -67,9 +71,6 @@ struct Connection final : InternetObject {
 
 struct CurlEasyDeleter {
     void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
-};
-struct CurlMultiDeleter {
-    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
 };
 struct SlistDeleter {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
@@ -216,9 +217,10 @@ private:
         if (Is(kStarted)) return false;
         Set(hasBody ? kStarted | kBody : kStarted);
         bodyTotal_ = total;
-        if (!GlobalInit()) return Fail();
+        // A stack that failed to set itself up fails every start.
+        if (!connection_pool::Ready()) return Fail();
         easy_.reset(curl_easy_init());
-        multi_.reset(curl_multi_init());
+        multi_ = connection_pool::Take(Origin(url_));
         if (!easy_ || !multi_) return Fail();
         ring_.reset(new unsigned char[kReceiveRing]);
         if (hasBody) staging_.reset(new unsigned char[kUploadBlock]);
@@ -239,6 +241,18 @@ private:
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
+        connection_pool::Share(e);
+        multi_.Track(e);
+        curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Transfer::OnOpenSocket);
+        curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, kMaxIdleSeconds);
+        // Names are the system resolver's business, as they were before
+        // connections were pooled: a changed host table counts at once.
+        curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+        // The stack resends a request whose reused connection died before any
+        // answer; the server may have acted on the first, so this fails instead.
+        curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Transfer::OnPrerequest);
+        curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
         // Direct access ignores any proxy the environment names; the
         // preconfigured access leaves the stack's own proxy handling in place.
@@ -326,6 +340,7 @@ private:
     // by hand because the stack would follow every 3xx.
     void FollowRedirect() {
         Clear(kRedirect);
+        attempts_ = 0;
         if (++hops_ > kMaxRedirects) return Stop(CURLE_TOO_MANY_REDIRECTS);
         if (next_.empty()) return Stop(CURLE_URL_MALFORMAT);
         curl_multi_remove_handle(multi_.get(), easy_.get());
@@ -421,6 +436,19 @@ private:
         return n;
     }
 
+    // Once a request went out on a reused connection that then died, the
+    // stack would open another to send it again: no connection for that.
+    static curl_socket_t OnOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address) {
+        auto *t = static_cast<Transfer *>(self);
+        return t->attempts_ > 0 ? CURL_SOCKET_BAD : t->multi_.OpenSocket(purpose, address);
+    }
+
+    // Called once per attempt, right before a request goes out.
+    static int OnPrerequest(void *self, char *, char *, int, int) {
+        auto *t = static_cast<Transfer *>(self);
+        return ++t->attempts_ > 1 ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
+    }
+
     static std::size_t OnBody(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
@@ -464,13 +492,14 @@ private:
     std::vector<std::string> headerLines_;
 
     unsigned state_ = 0;
-    std::unique_ptr<CURLM, CurlMultiDeleter> multi_;
+    PooledMulti multi_;
     std::unique_ptr<CURL, CurlEasyDeleter> easy_;
     std::unique_ptr<curl_slist, SlistDeleter> headers_;
     CURLcode result_ = CURLE_OK;
 
     std::uint64_t moved_ = 0;  // bytes either way, for the stall rule
     long hops_ = 0;            // redirects followed so far
+    int attempts_ = 0;         // requests sent for this hop
     std::string next_;         // where the redirect being dropped leads
 
     std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;

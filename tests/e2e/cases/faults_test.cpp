@@ -23,13 +23,15 @@ const std::string kLocation =
 // What a row arranges before its call.
 enum class Setup {
     kNone,
-    kHideHosts,      // the service's host names stop resolving
-    kMissingFolder,  // the output file's folder does not exist
-    kHoldOutput,     // another party holds the output file exclusively
-    kDeleteMedia,    // the media file is gone when the call starts
-    kLargeMedia,     // a media file far larger than the socket buffers
-    kHugeAnswer,     // a 100 MiB answer, read from a sparse file by the service
-    kReadMidAnswer,  // another party opens the output file for reading while the call writes it
+    kHideHosts,       // the service's host names stop resolving
+    kMissingFolder,   // the output file's folder does not exist
+    kHoldOutput,      // another party holds the output file exclusively
+    kDeleteMedia,     // the media file is gone when the call starts
+    kLargeMedia,      // a media file far larger than the socket buffers
+    kHugeAnswer,      // a 100 MiB answer, read from a sparse file by the service
+    kReadMidAnswer,   // another party opens the output file for reading while the call writes it
+    kAfterKeepAlive,  // a first call of the export left its connection open
+    kAfterIdleClose,  // the same, but the service dropped that connection while it was idle
 };
 
 struct FaultRow {
@@ -41,8 +43,8 @@ struct FaultRow {
     int result = VFB_DONE;     // all but the sign-in
     std::string location;      // the sign-in's result
     FileExpect file;
-    int requests = 0;      // requests the service must record
-    int connections = -1;  // connections it must accept; -1: not checked
+    int requests = 0;                // requests the service must record
+    int connections = -1;            // connections it must accept; -1: not checked
     bool readableMidAnswer = false;  // kReadMidAnswer: whether that party may open it
 };
 
@@ -198,6 +200,33 @@ const std::vector<FaultRow> &FaultRows() {
                 add(r.readableMidAnswer ? "OthersMayReadMidAnswer" : "OthersMayNotOpenMidAnswer", r);
             }
 
+            // A call rides the connection an earlier call left open, or a new
+            // one when the service dropped it meanwhile...
+            {
+                FaultRow r;
+                r.script = {Answer(f, "{\"id\":\"second\"}")};
+                r.setup = Setup::kAfterKeepAlive;
+                r.file = FileExpect::Content("{\"id\":\"second\"}");
+                r.location = kLocation;
+                r.requests = 2;
+                r.connections = 1;
+                add("ReusesTheConnection", r);
+                r.setup = Setup::kAfterIdleClose;
+                r.connections = 2;
+                add("ServiceDroppedTheIdleConnection", r);
+            }
+            // ...but a request the service may have acted on is never sent again.
+            {
+                FaultRow r = failed({Answer(f, "never sent")
+                                         .WithFault("{\"type\": \"close\", \"stage\": \"before_response\"}")},
+                                    Setup::kAfterKeepAlive, 2, 1);
+                if (f == Family::kUpload) {
+                    r.result = VFB_ERR_READ;
+                    r.file = FileExpect::Content("");
+                }
+                add("DroppedOnTheReusedConnection", r);
+            }
+
             // The file system: the exchange is unaffected, the file is not written.
             {
                 FaultRow r;
@@ -311,6 +340,11 @@ void FaultRowTest::Run(const FaultRow &row) {
     }
 
     std::vector<Response> script = row.script;
+    const bool reuse = row.setup == Setup::kAfterKeepAlive || row.setup == Setup::kAfterIdleClose;
+    if (reuse) {
+        Response first = Answer(row.exp.family, "{\"id\":\"first\"}");
+        script.insert(script.begin(), first.WithKeepAlive(row.setup == Setup::kAfterKeepAlive ? 10 : 0.3));
+    }
     if (row.setup == Setup::kHugeAnswer) {
         // Sparse: the 100 MiB cost the service a read, not the sandbox's memory.
         const std::string huge = Dir() + "/huge-answer.bin";
@@ -351,6 +385,16 @@ void FaultRowTest::Run(const FaultRow &row) {
     if (row.setup == Setup::kHugeAnswer) {
         ResetPeakResident();
         peakBefore = PeakResidentKiB();
+    }
+
+    if (reuse) {
+        const CallResult first = Invoke(call);
+        if (signIn)
+            ASSERT_EQ(first.location, kLocation) << "the first call";
+        else
+            ASSERT_EQ(first.code, VFB_DONE) << "the first call";
+        if (row.setup == Setup::kAfterIdleClose) SleepMs(1000);
+        ASSERT_TRUE(WriteFile(out, kPrevious));
     }
 
     const int handlesBefore = CountOpenHandles();

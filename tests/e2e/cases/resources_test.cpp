@@ -2,6 +2,11 @@
 // are the same before and after, on success and failure paths alike.
 #include "rows.h"
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace e2e {
 namespace {
 
@@ -41,6 +46,31 @@ TEST_F(Resources, NoDescriptorLeaks) {
     SleepMs(100);
     EXPECT_EQ(CountOpenHandles(), before);
 }
+
+#if !defined(_WIN32)
+// A forked child never writes to its parent's pooled connections (their TLS
+// state is the parent's), and the parent goes on using them.
+TEST_F(Resources, AForkedChildOpensItsOwnConnection) {
+    E2E_NEED_SERVICE();
+    WriteScript({Response::Ok("parent").WithKeepAlive(10), Response::Ok("child"), Response::Ok("parent again")});
+    const Call post{"FaceBookStatus", {"m", "T", "1", "", "$OUT"}};
+    ASSERT_EQ(Invoke(post).code, VFB_DONE);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int code = FaceBookStatus(u"m", u"T", u"1", nullptr, WidePath(Dir() + "/child.out").c_str());
+        ::_exit(code == VFB_DONE ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's call failed";
+    ASSERT_EQ(Invoke(post).code, VFB_DONE);
+    auto requests = WaitForRequests(3);
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[1].connection, requests[0].connection) << "the child used its parent's connection";
+    EXPECT_EQ(requests[2].connection, requests[0].connection) << "the parent lost its pooled connection";
+}
+#endif
 
 }  // namespace
 }  // namespace e2e

@@ -83,6 +83,8 @@ bool ParseRecord(int index, const std::string &raw, const std::string &json, Rec
     r->body = r->chunked ? DecodeChunked(body) : body;
     r->complete = JsonTrue(json, "complete");
     r->sni = JsonString(json, "sni");
+    const std::size_t connection = json.find("\"connection\": ");
+    r->connection = connection == std::string::npos ? 0 : std::atoi(json.c_str() + connection + 14);
     std::size_t resp = json.find("\"response\"");
     r->responseSha256 = resp == std::string::npos ? "" : JsonString(json.substr(resp), "body_sha256");
     return true;
@@ -219,6 +221,7 @@ std::string Response::ToJson() const {
     if (!cert.empty()) j += ", \"cert\": " + JsonQuote(cert);
     if (!contentLength) j += ", \"content_length\": false";
     if (chunked) j += ", \"chunked\": true";
+    if (keepAliveSeconds > 0) j += ", \"keep_alive\": " + std::to_string(keepAliveSeconds);
     return j + "}";
 }
 

@@ -32,6 +32,7 @@ struct Response {
     std::string cert;      // "", "wrong_host" or "untrusted"
     bool contentLength = true;
     bool chunked = false;
+    double keepAliveSeconds = 0;  // keep_alive: the connection stays open this long for a next request
 
     static Response Ok(std::string body) {
         Response r;
@@ -72,6 +73,10 @@ struct Response {
         headers.emplace_back(std::move(name), std::move(value));
         return *this;
     }
+    Response &WithKeepAlive(double seconds) {
+        keepAliveSeconds = seconds;
+        return *this;
+    }
     Response &WithFault(std::string faultJson) {
         fault = std::move(faultJson);
         return *this;
@@ -95,6 +100,7 @@ struct RecordedRequest {
     bool chunked = false;
     bool complete = false;  // the whole declared body arrived
     std::string sni;
+    int connection = 0;  // the service's number for the connection it came on
     std::string responseSha256;  // of the body the service planned to send
 
     // Every value of the header `name` (case-insensitive), in order.

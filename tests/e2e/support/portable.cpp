@@ -314,7 +314,9 @@ int CachedHandleAllowance() {
 #if defined(_WIN32)
     return 2;
 #else
-    return 0;
+    // The connection pool: up to 4 idle multi handles, each with its wake-up
+    // socket pair and at most 2 idle connections.
+    return 4 * (2 + 2);
 #endif
 }
 

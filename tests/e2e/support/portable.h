@@ -104,8 +104,8 @@ long long FileSize(const std::string &linuxPath);
 bool ResizeFile(const std::string &linuxPath, unsigned long long size);
 
 // Handles the platform's internet stack may keep from one call to the next
-// for reuse (WinINet's connection and name caches), which a leak check has to
-// allow for; 0 where a call keeps nothing once it returns.
+// for reuse (WinINet's connection and name caches, the libcurl build's
+// connection pool), which a leak check has to allow for.
 int CachedHandleAllowance();
 
 // The process's peak resident memory in KiB (Linux: VmHWM), or -1 where the

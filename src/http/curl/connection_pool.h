@@ -1,0 +1,59 @@
+// Connections outlive the calls that opened them, as the platform's do: a
+// call reuses an idle connection an earlier call (any export, any thread)
+// left open, so it pays one round trip instead of TCP, TLS and the request.
+// New connections resume the TLS session of an earlier one to the same host,
+// and the trust store is parsed once per pooled multi handle, not once per
+// connection. Nothing here is configured from outside.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+
+namespace vfb {
+
+struct PoolSockets;
+
+// A multi handle lent to one transfer at a time, together with the idle
+// connections it kept from earlier calls; given back on destruction.
+class PooledMulti {
+public:
+    PooledMulti() = default;
+    PooledMulti(std::string key, CURLM *multi, PoolSockets *sockets)
+        : key_(std::move(key)), multi_(multi), sockets_(sockets) {}
+    PooledMulti(PooledMulti &&other) noexcept
+        : key_(std::move(other.key_)), multi_(other.multi_), sockets_(other.sockets_) {
+        other.multi_ = nullptr;
+    }
+    PooledMulti &operator=(PooledMulti &&other) noexcept;
+    PooledMulti(const PooledMulti &) = delete;
+    PooledMulti &operator=(const PooledMulti &) = delete;
+    ~PooledMulti() { reset(); }
+
+    CURLM *get() const { return multi_; }
+    explicit operator bool() const { return multi_ != nullptr; }
+    // Lets the pool see the sockets `easy` opens on this handle: the
+    // transfer's own open-socket callback hands its opens to OpenSocket.
+    void Track(CURL *easy) const;
+    curl_socket_t OpenSocket(curlsocktype purpose, curl_sockaddr *address) const;
+    // Gives the handle back now; its easy handles must have been removed.
+    void reset();
+
+private:
+    std::string key_;
+    CURLM *multi_ = nullptr;
+    PoolSockets *sockets_ = nullptr;
+};
+
+namespace connection_pool {
+
+// Sets the stack up once per process; false when it cannot be.
+bool Ready();
+// A multi handle for a transfer to `origin` ("https://host:port"): the one
+// that last served it if it is idle, else any idle one, else a new one.
+PooledMulti Take(const std::string &origin);
+// What every transfer shares: TLS sessions.
+void Share(CURL *easy);
+
+}  // namespace connection_pool
+}  // namespace vfb
