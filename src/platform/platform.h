@@ -60,7 +60,8 @@ struct Platform {
 };
 
 // The platform the exports run on: the real HTTP stack, files and clock.
-// Built afresh for every call, so nothing survives between calls.
+// Built afresh for every call; only the HTTP stack's pool of idle
+// connections outlives it, as the platform's own does.
 class RealPlatform {
 public:
     RealPlatform();

@@ -107,6 +107,7 @@ class Request:
     """One recorded request, normalized for comparison."""
 
     def __init__(self, raw, meta):
+        self.meta = meta
         head, _, body = raw.partition(b"\r\n\r\n")
         lines = head.split(b"\r\n")
         self.request_line = lines[0]
@@ -209,6 +210,30 @@ def parse_cases(path):
     return cases
 
 
+def compare_connection_groups(cases, linux_dir, windows_dir):
+    """Cases named poolN_... form group poolN: calls on kept-alive answers. Both
+    builds must have used as many connections for the group (both pool them)."""
+    groups = {}
+    for name, _ in cases:
+        if name.startswith("pool"):
+            groups.setdefault(name.split("_")[0], []).append(name)
+    failures = 0
+    for group, names in sorted(groups.items()):
+        counts = []
+        for directory in (linux_dir, windows_dir):
+            seen = set()
+            for name in names:
+                side = load_side(directory, name)
+                for request in (side or {}).get("requests", []):
+                    seen.add(request.meta.get("connection"))
+            counts.append(len(seen))
+        same = counts[0] == counts[1]
+        failures += 0 if same else 1
+        print("%-10s connections of group %s (%d calls): linux %d, windows %d"
+              % ("same" if same else "DIFFERENT", group, len(names), counts[0], counts[1]))
+    return failures
+
+
 def main(argv):
     strict = "--strict" in argv
     argv = [a for a in argv if a != "--strict"]
@@ -265,6 +290,7 @@ def main(argv):
                 print("    " + e)
         else:
             print("same       %s%s" % (name, "  (explained: %s)" % ", ".join(sorted(used)) if used else ""))
+    failures += compare_connection_groups(cases, linux_dir, windows_dir)
     print()
     print("Explained differences (normalized before comparing):")
     for key, reason in EXPLAINED.items():

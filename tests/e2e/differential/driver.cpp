@@ -41,6 +41,8 @@ const Answer kAnswers[] = {
     {"ok",
      R"([{"status": 200, "headers": [["Content-Type", "application/json"]], "body": "{\"id\":\"1\"}"}])"},
     {"error", R"([{"status": 400, "body": "{\"error\":{\"code\":100}}"}])"},
+    // The connection stays open for the next call.
+    {"keepalive", R"([{"status": 200, "body": "{\"id\":\"1\"}", "keep_alive": 5}])"},
     // A Basic challenge, then the answer to the request that carries the credentials.
     {"unauthorized",
      R"([{"status": 401, "headers": [["WWW-Authenticate", "Basic realm=\"vfb\""]], "body": "no"},)"
