@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,12 +24,13 @@ TEST(ExportList, DefFileGivesEachOrdinalTheHeadersName) {
     const std::string def = Slurp(VFB_MODULE_DIR "/VantrelFB.def");
     ASSERT_FALSE(def.empty());
     std::map<int, std::string> byOrdinal;
-    const std::regex line(R"(^\s+(\S+)\s+@(\d+)(\s+DATA)?\s*$)");
     std::istringstream lines(def);
     for (std::string l; std::getline(lines, l);) {
-        std::smatch m;
-        if (!std::regex_match(l, m, line)) continue;
-        EXPECT_TRUE(byOrdinal.emplace(std::stoi(m[2]), m[1]).second) << l;
+        // "    Name @N" or "    Name @N DATA"
+        std::istringstream words(l);
+        std::string name, ordinal;
+        if (l.empty() || l[0] != ' ' || !(words >> name >> ordinal) || ordinal[0] != '@') continue;
+        EXPECT_TRUE(byOrdinal.emplace(std::stoi(ordinal.substr(1)), name).second) << l;
     }
     ASSERT_EQ(byOrdinal.size(), 16u);
     for (int ordinal = 1; ordinal <= 16; ++ordinal) EXPECT_EQ(byOrdinal[ordinal], vfb_export_name(ordinal));
@@ -40,9 +40,9 @@ TEST(ExportList, ExportMapLetsEachNameThrough) {
     const std::string map = Slurp(VFB_MODULE_DIR "/exports.map");
     const std::string global = map.substr(0, map.find("local:"));
     std::vector<std::string> patterns;
-    const std::regex entry(R"(([A-Za-z_0-9*]+);)");
-    for (std::sregex_iterator it(global.begin(), global.end(), entry), end; it != end; ++it)
-        patterns.push_back((*it)[1]);
+    std::istringstream entries(global.substr(global.find("global:") + 7));
+    for (std::string entry; entries >> entry;)
+        if (entry.size() > 1 && entry.back() == ';') patterns.push_back(entry.substr(0, entry.size() - 1));
     for (int ordinal = 1; ordinal <= 16; ++ordinal) {
         bool matched = false;
         for (const std::string &p : patterns)

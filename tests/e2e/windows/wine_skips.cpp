@@ -44,6 +44,21 @@ const char kCloseDrainsBody[] =
     "InternetCloseHandle drains the unread rest of the 100 MiB answer to keep the connection, so the "
     "service does finish sending it";
 
+// Wine's WinINet sends a request again on a new connection when the kept-alive
+// one it reused closes after reading it, before any answer: the service sees
+// the request twice. The libcurl build refuses that second send, since the
+// service may have acted on the first.
+const char kResendsOnDeadReuse[] =
+    "a request whose reused keep-alive connection is closed after reading it is sent again on a new "
+    "connection, so the service records it twice";
+
+// Wine's WinINet does not notice that the service closed an idle kept-alive
+// connection before an upload (HttpSendRequestExW) reuses it: the body goes
+// out on the dead connection and the upload fails with 8. The other families
+// do get a new connection.
+const char kUploadOnDeadReuse[] =
+    "an upload reuses a kept-alive connection the service has closed while it was idle, and fails (8)";
+
 #define VFB_NO_STATUS_LINE(family)                                                         \
     {"Faults/FaultRowTest.Run/" family "_ClosedBeforeResponse", kNoStatusLineIsHttp09}, { \
         "Faults/FaultRowTest.Run/" family "_ResetBeforeResponse", kNoStatusLineIsHttp09    \
@@ -64,6 +79,18 @@ const Limitation kWineLimitations[] = {
     {"Faults/FaultRowTest.Run/Events_HundredMebibyteAnswer", kCloseDrainsBody},
     {"Faults/FaultRowTest.Run/Delete_HundredMebibyteAnswer", kCloseDrainsBody},
     {"Fetch/FetchRow.Run/ChunkedWithoutLastChunk", kChunkedCloseIsEnd},
+    {"Faults/FaultRowTest.Run/Token_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/Status_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/CheckIn_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/Events_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/Delete_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/Notes_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/NotesEdit_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/NotesView_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/NotesDelete_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/TokenGraph_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
+    {"Faults/FaultRowTest.Run/PictureUpload_ServiceDroppedTheIdleConnection", kUploadOnDeadReuse},
+    {"Faults/FaultRowTest.Run/VideoUpload_ServiceDroppedTheIdleConnection", kUploadOnDeadReuse},
 };
 
 // Not a case here, but a limitation all the same: Wine ignores the send and
