@@ -29,6 +29,11 @@ if(TARGET vantrelfb_tool)
   install(TARGETS vantrelfb_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tool)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/../docs/man/vantrelfb.1.in ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tool)
+  # Where bash-completion loads a command's script from on first use.
+  if(TARGET vantrelfb_bash_completion)
+    install(FILES ${VFB_BASH_COMPLETION} RENAME vantrelfb
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT Tool)
+  endif()
 endif()
 
 # The library's manual, and one page per export name that leads to it (the

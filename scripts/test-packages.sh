@@ -44,6 +44,9 @@ dpkg -L libvantrelfb-dev | grep -q "/pkgconfig/vantrelfb.pc$" || fail "libvantre
 dpkg -L libvantrelfb-dev | grep -q "/cmake/VantrelFB/VantrelFBConfig.cmake$" || fail "libvantrelfb-dev lacks the CMake package"
 dpkg -L vantrelfb | grep -q "^/usr/bin/vantrelfb$" || fail "vantrelfb lacks the tool"
 dpkg -L vantrelfb | grep -q "/man1/vantrelfb.1" || fail "vantrelfb lacks its manual page"
+completion=/usr/share/bash-completion/completions/vantrelfb
+dpkg -S "$completion" 2>/dev/null | grep -q "^vantrelfb:" || fail "$completion is not in vantrelfb"
+cmp -s "$completion" <(vantrelfb completion bash) || fail "$completion differs from 'vantrelfb completion bash'"
 [ "$(pkg-config --modversion vantrelfb)" = "$version" ] || fail "pkg-config does not report $version"
 [ "$(vantrelfb --version)" = "vantrelfb $version" ] || fail "vantrelfb --version does not say $version"
 [ -f /usr/share/man/man1/vantrelfb.1 ] || fail "no manual page for the tool"

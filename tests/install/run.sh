@@ -87,6 +87,16 @@ if [ -x "$tool" ]; then
     set -e
     [ "$status" -eq 64 ] || fail "installed tool: usage error exited $status, expected 64"
     if readelf -d "$tool" | grep -E "R(UN)?PATH" | grep -q -- "$build"; then fail "installed tool keeps the build tree in its RUNPATH"; fi
+    # Where bash-completion looks for the tool's script, as the tool prints it.
+    completion="$prefix/share/bash-completion/completions/vantrelfb"
+    if [ -f "$completion" ]; then
+        cmp -s "$completion" <(env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" completion bash) \
+            || fail "$completion differs from 'vantrelfb completion bash'"
+        bash -c 'source "$1" && complete -p vantrelfb' bash "$completion" >/dev/null \
+            || fail "bash does not load $completion"
+    else
+        fail "missing $completion"
+    fi
 else
     fail "missing $tool"
 fi
