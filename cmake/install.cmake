@@ -48,6 +48,38 @@ foreach(_vfb_line IN LISTS _vfb_def_lines)
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
 endforeach()
 
+# The Python module: pure Python over ctypes, nothing to build. It goes where
+# the prefix's python3 looks: under /usr on Debian, the directory Debian's
+# own python3 reads whatever its minor version; elsewhere what the build
+# machine's python3 names for that prefix (Debian's python3 reads
+# lib/python3.X/dist-packages under /usr/local, others site-packages).
+if(NOT WIN32)
+  if(NOT DEFINED VFB_INSTALL_PYTHONDIR)
+    set(_vfb_pythondir lib/python3/dist-packages)
+    if(NOT (CMAKE_INSTALL_PREFIX STREQUAL "/usr" AND EXISTS /etc/debian_version))
+      find_package(Python3 COMPONENTS Interpreter QUIET)
+      if(Python3_Interpreter_FOUND)
+        execute_process(COMMAND ${Python3_EXECUTABLE} -c [=[
+import os, sys, sysconfig
+prefix = sys.argv[1]
+if "deb_system" in sysconfig.get_scheme_names():
+    print("lib/python%d.%d/dist-packages" % sys.version_info[:2])
+else:
+    print(os.path.relpath(sysconfig.get_path("purelib", "posix_prefix", vars={"base": prefix, "platbase": prefix}), prefix))
+]=] ${CMAKE_INSTALL_PREFIX}
+          OUTPUT_VARIABLE _vfb_found OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE _vfb_rc)
+        if(_vfb_rc EQUAL 0 AND _vfb_found MATCHES "^lib")
+          set(_vfb_pythondir ${_vfb_found})
+        endif()
+      endif()
+    endif()
+  endif()
+  set(VFB_INSTALL_PYTHONDIR ${_vfb_pythondir} CACHE STRING
+    "Where the Python module vantrelfb is installed, relative to the prefix")
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/../bindings/python/vantrelfb/__init__.py
+    DESTINATION ${VFB_INSTALL_PYTHONDIR}/vantrelfb COMPONENT Python)
+endif()
+
 install(EXPORT VantrelFBTargets
   NAMESPACE VantrelFB::
   DESTINATION ${VFB_INSTALL_CMAKEDIR}
@@ -89,7 +121,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vantrelfb.pc
 
 # Debian packages: `cpack -G DEB` in a build configured with
 # -DCMAKE_INSTALL_PREFIX=/usr (scripts/test-packages.sh does it all).
-foreach(_vfb_package Runtime:libvantrelfb${PROJECT_VERSION_MAJOR} Development:libvantrelfb-dev Tool:vantrelfb)
+foreach(_vfb_package Runtime:libvantrelfb${PROJECT_VERSION_MAJOR} Development:libvantrelfb-dev Tool:vantrelfb
+                      Python:python3-vantrelfb)
   string(REPLACE ":" ";" _vfb_package "${_vfb_package}")
   list(GET _vfb_package 0 _vfb_component)
   list(GET _vfb_package 1 _vfb_name)
@@ -103,6 +136,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Native client for the social network's Graph API")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_LIST_DIR}/../LICENSE)
 set(CPACK_COMPONENTS_ALL Runtime Development Tool)
+if(NOT WIN32)
+  list(APPEND CPACK_COMPONENTS_ALL Python)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
@@ -117,9 +153,15 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJO
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vantrelfb)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+# Python code only, which loads the library of the same version by its SONAME.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vantrelfb)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), python3")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "shared library: one synchronous HTTPS exchange per call, the answer in a file")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "header, pkg-config and CMake files, and manual pages of libvantrelfb")
 set(CPACK_COMPONENT_TOOL_DESCRIPTION "vantrelfb command-line tool: each export from the shell")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "Python module vantrelfb: each export through ctypes, UTF-16 handled")
 include(CPack)
 
 if(VFB_BUILD_TESTS AND NOT WIN32 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/install/run.sh)
@@ -143,6 +185,7 @@ if(VFB_BUILD_TESTS AND NOT WIN32 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/i
       --libdir ${CMAKE_INSTALL_LIBDIR}
       --soversion $<TARGET_PROPERTY:vantrelfb,SOVERSION>
       --version ${PROJECT_VERSION}
+      --pythondir ${VFB_INSTALL_PYTHONDIR}
       ${_vfb_install_test_extra})
   set_tests_properties(install PROPERTIES TIMEOUT 600)
 endif()
