@@ -121,8 +121,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vantrelfb.pc
 
 # Debian packages: `cpack -G DEB` in a build configured with
 # -DCMAKE_INSTALL_PREFIX=/usr (scripts/test-packages.sh does it all).
-foreach(_vfb_package Runtime:libvantrelfb${PROJECT_VERSION_MAJOR} Development:libvantrelfb-dev Tool:vantrelfb
-                      Python:python3-vantrelfb)
+set(_vfb_packages Runtime:libvantrelfb${PROJECT_VERSION_MAJOR} Development:libvantrelfb-dev Tool:vantrelfb)
+if(NOT WIN32)
+  list(APPEND _vfb_packages Python:python3-vantrelfb)
+endif()
+foreach(_vfb_package IN LISTS _vfb_packages)
   string(REPLACE ":" ";" _vfb_package "${_vfb_package}")
   list(GET _vfb_package 0 _vfb_component)
   list(GET _vfb_package 1 _vfb_name)
@@ -135,10 +138,8 @@ set(CPACK_PACKAGE_CONTACT "The VantrelFB developers <vantrelfb@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Native client for the social network's Graph API")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_LIST_DIR}/../LICENSE)
-set(CPACK_COMPONENTS_ALL Runtime Development Tool)
-if(NOT WIN32)
-  list(APPEND CPACK_COMPONENTS_ALL Python)
-endif()
+set(CPACK_COMPONENTS_ALL ${_vfb_packages})
+list(TRANSFORM CPACK_COMPONENTS_ALL REPLACE ":.*" "")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
