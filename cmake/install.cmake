@@ -29,6 +29,11 @@ if(TARGET vantrelfb_tool)
   install(TARGETS vantrelfb_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tool)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/../docs/man/vantrelfb.1.in ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tool)
+  # Where bash-completion loads a command's script from on first use.
+  if(TARGET vantrelfb_bash_completion)
+    install(FILES ${VFB_BASH_COMPLETION} RENAME vantrelfb
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT Tool)
+  endif()
 endif()
 
 # The library's manual, and one page per export name that leads to it (the
@@ -42,6 +47,38 @@ foreach(_vfb_line IN LISTS _vfb_def_lines)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man3/${_vfb_name}.3
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
 endforeach()
+
+# The Python module: pure Python over ctypes, nothing to build. It goes where
+# the prefix's python3 looks: under /usr on Debian, the directory Debian's
+# own python3 reads whatever its minor version; elsewhere what the build
+# machine's python3 names for that prefix (Debian's python3 reads
+# lib/python3.X/dist-packages under /usr/local, others site-packages).
+if(NOT WIN32)
+  if(NOT DEFINED VFB_INSTALL_PYTHONDIR)
+    set(_vfb_pythondir lib/python3/dist-packages)
+    if(NOT (CMAKE_INSTALL_PREFIX STREQUAL "/usr" AND EXISTS /etc/debian_version))
+      find_package(Python3 COMPONENTS Interpreter QUIET)
+      if(Python3_Interpreter_FOUND)
+        execute_process(COMMAND ${Python3_EXECUTABLE} -c [=[
+import os, sys, sysconfig
+prefix = sys.argv[1]
+if "deb_system" in sysconfig.get_scheme_names():
+    print("lib/python%d.%d/dist-packages" % sys.version_info[:2])
+else:
+    print(os.path.relpath(sysconfig.get_path("purelib", "posix_prefix", vars={"base": prefix, "platbase": prefix}), prefix))
+]=] ${CMAKE_INSTALL_PREFIX}
+          OUTPUT_VARIABLE _vfb_found OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE _vfb_rc)
+        if(_vfb_rc EQUAL 0 AND _vfb_found MATCHES "^lib")
+          set(_vfb_pythondir ${_vfb_found})
+        endif()
+      endif()
+    endif()
+  endif()
+  set(VFB_INSTALL_PYTHONDIR ${_vfb_pythondir} CACHE STRING
+    "Where the Python module vantrelfb is installed, relative to the prefix")
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/../bindings/python/vantrelfb/__init__.py
+    DESTINATION ${VFB_INSTALL_PYTHONDIR}/vantrelfb COMPONENT Python)
+endif()
 
 install(EXPORT VantrelFBTargets
   NAMESPACE VantrelFB::
@@ -84,7 +121,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vantrelfb.pc
 
 # Debian packages: `cpack -G DEB` in a build configured with
 # -DCMAKE_INSTALL_PREFIX=/usr (scripts/test-packages.sh does it all).
-foreach(_vfb_package Runtime:libvantrelfb${PROJECT_VERSION_MAJOR} Development:libvantrelfb-dev Tool:vantrelfb)
+set(_vfb_packages Runtime:libvantrelfb${PROJECT_VERSION_MAJOR} Development:libvantrelfb-dev Tool:vantrelfb)
+if(NOT WIN32)
+  list(APPEND _vfb_packages Python:python3-vantrelfb)
+endif()
+foreach(_vfb_package IN LISTS _vfb_packages)
   string(REPLACE ":" ";" _vfb_package "${_vfb_package}")
   list(GET _vfb_package 0 _vfb_component)
   list(GET _vfb_package 1 _vfb_name)
@@ -97,7 +138,8 @@ set(CPACK_PACKAGE_CONTACT "The VantrelFB developers <vantrelfb@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Native client for the social network's Graph API")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_LIST_DIR}/../LICENSE)
-set(CPACK_COMPONENTS_ALL Runtime Development Tool)
+set(CPACK_COMPONENTS_ALL ${_vfb_packages})
+list(TRANSFORM CPACK_COMPONENTS_ALL REPLACE ":.*" "")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
@@ -112,9 +154,15 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJO
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vantrelfb)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+# Python code only, which loads the library of the same version by its SONAME.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vantrelfb)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "libvantrelfb${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), python3")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "shared library: one synchronous HTTPS exchange per call, the answer in a file")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "header, pkg-config and CMake files, and manual pages of libvantrelfb")
 set(CPACK_COMPONENT_TOOL_DESCRIPTION "vantrelfb command-line tool: each export from the shell")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "Python module vantrelfb: each export through ctypes, UTF-16 handled")
 include(CPack)
 
 if(VFB_BUILD_TESTS AND NOT WIN32 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/install/run.sh)
@@ -138,6 +186,7 @@ if(VFB_BUILD_TESTS AND NOT WIN32 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/i
       --libdir ${CMAKE_INSTALL_LIBDIR}
       --soversion $<TARGET_PROPERTY:vantrelfb,SOVERSION>
       --version ${PROJECT_VERSION}
+      --pythondir ${VFB_INSTALL_PYTHONDIR}
       ${_vfb_install_test_extra})
   set_tests_properties(install PROPERTIES TIMEOUT 600)
 endif()

@@ -7,6 +7,8 @@ packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev open
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
           ca-certificates abigail-tools groff-base)
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
+# The C# example: Debian's Mono compiler and runtime.
+if [ "${VFB_MONO:-0}" = 1 ]; then packages+=(mono-mcs mono-runtime); fi
 if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time valgrind); fi
 # The armhf stage: a cross compiler, the target's libraries through Debian's
 # multiarch, and qemu's user-mode emulation to run what it builds.

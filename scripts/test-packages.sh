@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The Debian packages as a user meets them: builds them with cpack, installs
 # them with apt-get, builds the examples against the installed files and runs
-# them in the sandbox against the local service, runs the installed tool, and
-# removes the packages again. Needs root (it installs into the system).
+# them and the Python module in the sandbox against the local service, runs the
+# installed tool, and removes the packages again. Needs root (it installs into
+# the system).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$root/build-pkg
-packages=(libvantrelfb1 libvantrelfb-dev vantrelfb)
+packages=(libvantrelfb1 libvantrelfb-dev vantrelfb python3-vantrelfb)
 
 step() { printf -- '--- %s\n' "$*"; }
 fail() { echo "test-packages.sh: $*" >&2; exit 1; }
@@ -44,6 +45,12 @@ dpkg -L libvantrelfb-dev | grep -q "/pkgconfig/vantrelfb.pc$" || fail "libvantre
 dpkg -L libvantrelfb-dev | grep -q "/cmake/VantrelFB/VantrelFBConfig.cmake$" || fail "libvantrelfb-dev lacks the CMake package"
 dpkg -L vantrelfb | grep -q "^/usr/bin/vantrelfb$" || fail "vantrelfb lacks the tool"
 dpkg -L vantrelfb | grep -q "/man1/vantrelfb.1" || fail "vantrelfb lacks its manual page"
+completion=/usr/share/bash-completion/completions/vantrelfb
+dpkg -S "$completion" 2>/dev/null | grep -q "^vantrelfb:" || fail "$completion is not in vantrelfb"
+cmp -s "$completion" <(vantrelfb completion bash) || fail "$completion differs from 'vantrelfb completion bash'"
+dpkg -L python3-vantrelfb | grep -q "^/usr/lib/python3/dist-packages/vantrelfb/__init__.py$" \
+  || fail "python3-vantrelfb lacks the module"
+[ "$(dpkg-query -W -f='${Architecture}' python3-vantrelfb)" = all ] || fail "python3-vantrelfb is not Architecture: all"
 [ "$(pkg-config --modversion vantrelfb)" = "$version" ] || fail "pkg-config does not report $version"
 [ "$(vantrelfb --version)" = "vantrelfb $version" ] || fail "vantrelfb --version does not say $version"
 [ -f /usr/share/man/man1/vantrelfb.1 ] || fail "no manual page for the tool"
@@ -61,7 +68,8 @@ tests/e2e/sandbox.sh -- bash -c '
   cat >"$VFB_FAKE_DIR/script.json" <<JSON
 [{"status": 200, "body": "{\"id\": \"100_1\"}"},
  {"status": 200, "body": "{\"id\": \"200\", \"post_id\": \"100_2\"}"},
- {"status": 302, "headers": [["Location", "https://www.facebook.com/connect/login_success.html#access_token=EX&expires_in=60"]], "body": "page"}]
+ {"status": 302, "headers": [["Location", "https://www.facebook.com/connect/login_success.html#access_token=EX&expires_in=60"]], "body": "page"},
+ {"status": 302, "headers": [["Location", "https://www.facebook.com/connect/login_success.html#access_token=PY&expires_in=60"]], "body": "page"}]
 JSON
   '"$ex"'/status TOKEN "Hello, examples" answer.json | grep -q "answer: {\"id\": \"100_1\"}"
   head -c 3000 /dev/zero >photo.jpg
@@ -69,6 +77,8 @@ JSON
   grep -q "100_2" photo.json
   [ "$('"$ex"'/signin)" = "https://www.facebook.com/connect/login_success.html#access_token=EX&expires_in=60" ]
   [ "$(ls "$VFB_FAKE_DIR"/requests/*.raw | wc -l)" = 3 ]
+  # Debian'"'"'s own python3, with nothing but the packages: the module finds the library by its SONAME.
+  /usr/bin/python3 -c "import vantrelfb; print(vantrelfb.signin())" | grep -q "#access_token=PY"
 ' || fail "an example failed in the sandbox"
 
 step "remove them"

@@ -9,6 +9,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source_dir="$(cd "$here/../.." && pwd)"
 build= cmake=cmake cc=cc cxx=c++ generator= libdir=lib soversion=1 version= sanitize= toolchain= emulator=
+pythondir=
 while [ $# -gt 0 ]; do
     case $1 in
         --build-dir) build=$2 ;;
@@ -22,6 +23,7 @@ while [ $# -gt 0 ]; do
         --sanitize) sanitize=$2 ;;
         --toolchain) toolchain=$2 ;;
         --emulator) emulator=$2 ;;
+        --pythondir) pythondir=$2 ;;
         *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift 2
@@ -87,6 +89,16 @@ if [ -x "$tool" ]; then
     set -e
     [ "$status" -eq 64 ] || fail "installed tool: usage error exited $status, expected 64"
     if readelf -d "$tool" | grep -E "R(UN)?PATH" | grep -q -- "$build"; then fail "installed tool keeps the build tree in its RUNPATH"; fi
+    # Where bash-completion looks for the tool's script, as the tool prints it.
+    completion="$prefix/share/bash-completion/completions/vantrelfb"
+    if [ -f "$completion" ]; then
+        cmp -s "$completion" <(env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" completion bash) \
+            || fail "$completion differs from 'vantrelfb completion bash'"
+        bash -c 'source "$1" && complete -p vantrelfb' bash "$completion" >/dev/null \
+            || fail "bash does not load $completion"
+    else
+        fail "missing $completion"
+    fi
 else
     fail "missing $tool"
 fi
@@ -111,6 +123,25 @@ if [ -x "$tool" ]; then
             grep -qF -- "$(printf '.B %s' "$sub")" "$man/man1/vantrelfb.1" || echo "$sub"
         done >"$tmp/undocumented"
     [ -s "$tmp/undocumented" ] && fail "vantrelfb(1) does not describe: $(tr '\n' ' ' <"$tmp/undocumented")"
+fi
+
+if [ -n "$pythondir" ]; then
+    step "the Python module, imported from the installed tree"
+    module="$prefix/$pythondir/vantrelfb/__init__.py"
+    cmp -s "$module" "$source_dir/bindings/python/vantrelfb/__init__.py" || fail "missing or different $module"
+    # Loading the library needs an interpreter of the target's kind, without sanitizers.
+    load=
+    [ ${#emu[@]} -eq 0 ] && [ -z "$sanitize" ] && load=$lib/libvantrelfb.so.$soversion
+    PYTHONPATH="$prefix/$pythondir" PYTHONDONTWRITEBYTECODE=1 python3 - "$module" "$load" <<'PY' || fail "the installed Python module does not work"
+import os, sys, vantrelfb
+module, library = sys.argv[1:]
+assert os.path.samefile(vantrelfb.__file__, module), vantrelfb.__file__
+assert vantrelfb.Result.DONE == 999 and vantrelfb.Result(4).meaning == vantrelfb.result_meaning(4)
+if library:
+    # A text the library refuses before anything is sent: the call reaches it, not the network.
+    vantrelfb.load(library)
+    assert vantrelfb.status(message="\u00e9" * 1000, token="t", target="me", out=os.devnull) == vantrelfb.Result.ERR_OPEN
+PY
 fi
 
 step "pkg-config"

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The C# example with Debian's Mono: installs mono-mcs and mono-runtime
+# (VFB_MONO=1 scripts/bootstrap.sh), builds the library in build/ and
+# examples/csharp/Program.cs with mcs, and runs it in the sandbox against the
+# local service: a status post whose non-ASCII message must arrive as UTF-8,
+# percent-encoded; a photo upload; the sign-in's Location. Mono loads the
+# build's libvantrelfb.so.1, alone in a folder on LD_LIBRARY_PATH, through the
+# example's dllmap.
+# (The Python module's test is the ctest 'python'.)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+VFB_MONO=1 scripts/bootstrap.sh
+
+step() { printf -- '--- %s\n' "$*"; }
+fail() { echo "test-bindings.sh: $*" >&2; exit 1; }
+
+step "the library (build)"
+cmake -S . -B build -G Ninja >/dev/null
+ninja -C build -j2 vantrelfb >/dev/null
+
+step "the C# example with mcs (build/csharp)"
+out=$root/build/csharp
+rm -rf "$out"
+mkdir -p "$out"
+mcs -warnaserror+ -out:"$out/Program.exe" examples/csharp/Program.cs
+cp examples/csharp/Program.exe.config "$out/"
+# Only the runtime package's file, as a user without the development package
+# has it: the dllmap must name it.
+mkdir "$out/lib"
+ln -s "$(readlink -f build/libvantrelfb.so.1)" "$out/lib/libvantrelfb.so.1"
+
+step "and run with mono in the sandbox against the local service"
+# Each row: the arguments, what its output must hold, what the service must
+# have received (a fixed string of the raw request).
+tests/e2e/sandbox.sh -- env LD_LIBRARY_PATH="$out/lib" bash -c '
+  set -euo pipefail
+  exe=$1
+  cd "$(mktemp -d)"
+  printf "\xff\xd8\xff\xe0 a photo" >"plage été.jpg"
+  answer() {
+    printf "%s\n" "$1" >"$VFB_FAKE_DIR/script.json.new" && mv "$VFB_FAKE_DIR/script.json.new" "$VFB_FAKE_DIR/script.json"
+  }
+  check() {  # name, answers, expected output, expected in the request, arguments...
+    local name=$1 answers=$2 output=$3 request=$4
+    shift 4
+    answer "$answers"
+    local before got
+    before=$(ls "$VFB_FAKE_DIR"/requests 2>/dev/null | wc -l)
+    got=$(mono "$exe" "$@") || { echo "$name: exited $?: $got" >&2; return 1; }
+    grep -qF -- "$output" <<<"$got" || { printf "%s: printed\n%s\nnot %s\n" "$name" "$got" "$output" >&2; return 1; }
+    local raw
+    raw=$(ls "$VFB_FAKE_DIR"/requests/*.raw | tail -1)
+    [ "$(ls "$VFB_FAKE_DIR"/requests | wc -l)" = $((before + 2)) ] || { echo "$name: not one request" >&2; return 1; }
+    grep -qaF -- "$request" "$raw" || { printf "%s: the request lacks %s:\n" "$name" "$request" >&2; cat -v "$raw" >&2; return 1; }
+    echo "ok: $name"
+  }
+  location="https://www.facebook.com/connect/login_success.html#access_token=CS&expires_in=60"
+  check status "[{\"body\": \"{\\\"id\\\": \\\"100_1\\\"}\"}]" "answer: {\"id\": \"100_1\"}" \
+    "POST /me/feed?access_token=TOKEN&message=Gr%C3%BC%C3%9Fe%20%F0%9F%98%80 " status TOKEN "Grüße 😀" answer.json
+  check photo "[{\"body\": \"{\\\"id\\\": \\\"200\\\"}\"}]" "answer: {\"id\": \"200\"}" \
+    "Caption été" photo TOKEN "plage été.jpg" "Caption été" photo.json
+  check signin "[{\"status\": 302, \"headers\": [[\"Location\", \"$location\"]]}]" "$location" \
+    "POST /dialog/oauth?" signin
+' bash "$out/Program.exe" || fail "the C# example failed in the sandbox"
+echo "test-bindings.sh: all passed"
