@@ -65,7 +65,10 @@ constexpr auto kIdleLimit = std::chrono::seconds(60);
 class Pool {
 public:
     Pool() : owner_(::getpid()), ready_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {
-        if (ready_) share_ = NewShare();
+        if (ready_) {
+            share_ = NewShare();
+            bundleOnly_ = HasReadableBundle();
+        }
         // A child must never write to its parent's connections (their TLS
         // state is the parent's); the handlers run in the forking thread.
         ::pthread_atfork([] { Instance().mutex_.lock(); }, [] { Instance().mutex_.unlock(); },
@@ -138,9 +141,17 @@ public:
     }
 
     void Share(CURL *easy) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!share_ && ready_) share_ = NewShare();
-        if (share_) curl_easy_setopt(easy, CURLOPT_SHARE, share_->share);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!share_ && ready_) share_ = NewShare();
+            if (share_) curl_easy_setopt(easy, CURLOPT_SHARE, share_->share);
+        }
+        // The stack keeps a parsed trust store for reuse only when it comes
+        // from the bundle alone; with the certificate folder beside it, it
+        // parses the whole bundle for every connection (~20 ms). The folder
+        // holds the bundle's certificates, and verification stays on.
+        if (bundleOnly_) curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, -1L);
     }
 
 private:
@@ -175,6 +186,19 @@ private:
         std::mutex locks[CURL_LOCK_DATA_LAST];
     };
 
+    // Whether the stack's trust store is its CA bundle plus a certificate
+    // folder, with the bundle there to read.
+    static bool HasReadableBundle() {
+        CURL *probe = curl_easy_init();
+        if (!probe) return false;
+        char *bundle = nullptr, *folder = nullptr;
+        const bool ok = curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle &&
+                        curl_easy_getinfo(probe, CURLINFO_CAPATH, &folder) == CURLE_OK && folder &&
+                        ::access(bundle, R_OK) == 0;
+        curl_easy_cleanup(probe);
+        return ok;
+    }
+
     static Shared *NewShare() {
         auto *shared = new Shared;
         CURLSH *share = shared->share = curl_share_init();
@@ -203,6 +227,7 @@ private:
     std::mutex mutex_;
     pid_t owner_;
     bool ready_;
+    bool bundleOnly_ = false;
     Shared *share_ = nullptr;
     std::vector<Idle> idle_;
 };

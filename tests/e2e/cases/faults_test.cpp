@@ -407,7 +407,7 @@ void FaultRowTest::Run(const FaultRow &row) {
     std::thread reader;
     if (row.setup == Setup::kReadMidAnswer) {
         const long long previousSize = static_cast<long long>(std::string(kPrevious).size());
-        reader = std::thread([&] {
+        reader = std::thread([&, previousSize] {
             for (int i = 0; i < 2500 && !callReturned; ++i) {
                 if (FileSize(out) != previousSize) {
                     opened = CanOpenForReading(out) ? 1 : 0;
