@@ -5,7 +5,7 @@
  *   driver token URL OUT               FaceBookToken
  *   driver photo MEDIA OUT             FaceBookPictureUpload to "me"
  *   driver video MEDIA OUT             FaceBookVideoUpload to "me"
- *   driver status COUNT OUT            COUNT x FaceBookStatus to "me"
+ *   driver status COUNT OUT [TARGET]   COUNT x FaceBookStatus to TARGET ("me")
  *   driver both URL MEDIA OUT1 OUT2    FaceBookToken, then FaceBookPictureUpload
  *
  * Plain C, like the device applications the library is for: a C++ driver
@@ -46,14 +46,15 @@ static int check(const char *what, int code) {
 static int usage(void) {
     fprintf(stderr,
             "usage: driver token URL OUT | photo MEDIA OUT | video MEDIA OUT |\n"
-            "              status COUNT OUT | both URL MEDIA OUT1 OUT2\n");
+            "              status COUNT OUT [TARGET] | both URL MEDIA OUT1 OUT2\n");
     return 2;
 }
 
 static VFB_WCHAR arg1[WIDE_MAX], arg2[WIDE_MAX], arg3[WIDE_MAX];
+static const VFB_WCHAR me[] = u"me";
 
 int main(int argc, char **argv) {
-    static const VFB_WCHAR me[] = u"me", token[] = u"x", message[] = u"bench", empty[] = u"";
+    static const VFB_WCHAR token[] = u"x", message[] = u"bench", empty[] = u"";
     const char *mode;
     if (argc < 2) return usage();
     mode = argv[1];
@@ -70,12 +71,19 @@ int main(int argc, char **argv) {
             return check("FaceBookPictureUpload", FaceBookPictureUpload(arg1, me, message, token, arg2));
         return check("FaceBookVideoUpload", FaceBookVideoUpload(arg1, me, message, token, arg2));
     }
-    if (strcmp(mode, "status") == 0 && argc == 4) {
+    /* The target is the first path segment of the post ("/TARGET/feed"),
+     * which lets nginx serve the same answer with another connection policy. */
+    if (strcmp(mode, "status") == 0 && (argc == 4 || argc == 5)) {
+        const VFB_WCHAR *target = me;
         long count = strtol(argv[2], NULL, 10), i;
         if (count <= 0) return usage();
         widen(argv[3], arg1);
+        if (argc == 5) {
+            widen(argv[4], arg2);
+            target = arg2;
+        }
         for (i = 0; i < count; ++i) {
-            if (check("FaceBookStatus", FaceBookStatus(message, token, me, empty, arg1))) return 1;
+            if (check("FaceBookStatus", FaceBookStatus(message, token, target, empty, arg1))) return 1;
         }
         return 0;
     }

@@ -8,9 +8,11 @@
 # Serves the hosts with a real nginx (TLS, HTTP/1.1, bodies on tmpfs), then
 # runs the library driver and curl in turns and appends one line per timed
 # run to SAMPLES_DIR/samples.csv:
-#   bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s,load1
+#   bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s,load1,requests,connections,resumed
 # (load1: the machine's 1-minute load average when the run started; other
-# jobs share it, and this says how much they were doing.)
+# jobs share it, and this says how much they were doing. The last three come
+# from nginx's log of the run: requests, TLS connections, and connections
+# whose TLS session was resumed.)
 # Every run is checked (result code, output bytes, what nginx received); a
 # failed check stops the benchmark rather than record a wrong number.
 set -euo pipefail
@@ -25,7 +27,7 @@ CERTS=${VFB_CERT_DIR:?the sandbox exports VFB_CERT_DIR}
 
 HERE=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 SAMPLES=$SAMPLES_DIR/samples.csv
-echo "bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s,load1" >"$SAMPLES"
+echo "bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s,load1,requests,connections,resumed" >"$SAMPLES"
 echo "$CALLS" >"$SAMPLES_DIR/calls"
 # shellcheck source=bench/serve.sh
 . "$HERE/serve.sh"
@@ -33,22 +35,32 @@ echo "$CALLS" >"$SAMPLES_DIR/calls"
 # --------------------------------------------------------------- contenders
 GRAPH=https://graph.facebook.com VIDEO=https://graph-video.facebook.com
 FEED_URL="$GRAPH/me/feed?access_token=x&message=bench"
+# The same post where nginx keeps connections alive (bench/serve.sh).
+KA_URL="$GRAPH/ka/feed?access_token=x&message=bench"
 FORM_TYPE='Content-Type: application/x-www-form-urlencoded;charset=utf-8'
 OUT=$OUTD/out.bin
 
-# Small exchanges in loops of processes (bench/README.md says what each row means).
+# Small exchanges in loops of processes (bench/README.md says what each row
+# means), to /me/feed or, with an argument, to /ka/feed.
 lib_status_procs() {
   local i
-  for ((i = 0; i < CALLS; i++)); do "$DRIVER" status 1 "$OUT" || return 1; done
+  for ((i = 0; i < CALLS; i++)); do "$DRIVER" status 1 "$OUT" "$@" || return 1; done
 }
 curl_status_procs() {
-  local i
-  for ((i = 0; i < CALLS; i++)); do curl -sS -o "$OUT" -X POST -H "$FORM_TYPE" "$FEED_URL" || return 1; done
+  local i url=$FEED_URL
+  [ $# = 0 ] || url=$KA_URL
+  for ((i = 0; i < CALLS; i++)); do curl -sS -o "$OUT" -X POST -H "$FORM_TYPE" "$url" || return 1; done
 }
-# One curl process, CALLS transfers; --no-sessionid so that each one does a
-# full TLS handshake like each library call (nginx closes every connection).
+# One curl process, CALLS transfers. To /me/feed with --no-sessionid: each
+# one makes a new connection (nginx closes every one) with a full TLS
+# handshake, as curl's tool does per connection anyway (it reads the CA
+# bundle again for each). To /ka/feed as curl users run it: one connection.
 CURL_ONE_PROCESS=(curl -sS --no-sessionid -X POST -H "$FORM_TYPE")
-for ((i = 0; i < CALLS; i++)); do CURL_ONE_PROCESS+=(-o "$OUT" "$FEED_URL"); done
+CURL_ONE_PROCESS_KA=(curl -sS -X POST -H "$FORM_TYPE")
+for ((i = 0; i < CALLS; i++)); do
+  CURL_ONE_PROCESS+=(-o "$OUT" "$FEED_URL")
+  CURL_ONE_PROCESS_KA+=(-o "$OUT" "$KA_URL")
+done
 
 # The command of a contender in a bench, into the array CMD; TIMED=1 when it
 # is one process that GNU time can wrap (peak RSS and CPU seconds).
@@ -70,6 +82,13 @@ command_for() {  # bench contender
                           CMD=(curl_status_procs); TIMED=0 ;;
     status/curl_one_process)
                           CMD=("${CURL_ONE_PROCESS[@]}") ;;
+    keepalive/library)    CMD=("$DRIVER" status "$CALLS" "$OUT" ka) ;;
+    keepalive/library_processes)
+                          CMD=(lib_status_procs ka); TIMED=0 ;;
+    keepalive/curl_processes)
+                          CMD=(curl_status_procs ka); TIMED=0 ;;
+    keepalive/curl_one_process)
+                          CMD=("${CURL_ONE_PROCESS_KA[@]}") ;;
     *) die "no command for $1/$2" ;;
   esac
 }
@@ -82,28 +101,73 @@ check_output() {  # what, bench
   case "$2" in
     download) [ "$size" = "$BIG" ] || die "$what: output is $size bytes, want $BIG" ;;
     photo | video) [ "$(cat "$OUT")" = "$UPLOAD_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
-    status) [ "$(cat "$OUT")" = "$FEED_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
+    status | keepalive) [ "$(cat "$OUT")" = "$FEED_ANSWER" ] || die "$what: output is '$(head -c 200 "$OUT")'" ;;
   esac
+}
+
+# What nginx logged for one run (the lines after byte OFFSET of its log), as
+# LOGGED="requests,connections,resumed"; checks that every call reached it
+# once, and how the runs that the rows are about used their connections.
+# nginx writes a line after sending its answer, so the last one may lag the
+# client's exit by a moment.
+check_log() {  # bench, contender, offset
+  local want=1 i conns="" resumed=""
+  case "$1" in status | keepalive) want=$CALLS ;; esac
+  # A process of the library makes every call after its first on a new
+  # connection that resumes the first one's TLS session; with keep-alive,
+  # both one-process contenders make all their calls on one connection.
+  case "$1/$2" in
+    status/library) conns=$CALLS resumed=$((CALLS - 1)) ;;
+    keepalive/library | keepalive/curl_one_process) conns=1 ;;
+  esac
+  for ((i = 0; i < 200; i++)); do
+    [ "$(tail -c +"$(($3 + 1))" "$NG/access.log" | wc -l)" -ge "$want" ] && break
+    sleep 0.01
+  done
+  LOGGED=$(tail -c +"$(($3 + 1))" "$NG/access.log" |
+    awk -v want="$want" -v want_conns="$conns" -v want_resumed="$resumed" -v what="$1/$2" '
+      { n++; if (!($9 in seen)) { seen[$9] = 1; c++; if ($11 == "r") r++ } }
+      END {
+        bad = n != want || (want_conns != "" && c != want_conns) || (want_resumed != "" && r + 0 != want_resumed)
+        if (bad) printf "inner: %s: nginx logged %d requests on %d connections, %d resumed; want %d requests%s%s\n",
+          what, n, c, r, want, want_conns == "" ? "" : " on " want_conns " connections",
+          want_resumed == "" ? "" : ", " want_resumed " resumed" > "/dev/stderr"
+        printf "%d,%d,%d\n", n, c, r
+        exit bad
+      }') || die "$1/$2: the connections nginx saw are not the ones this row is about"
 }
 
 # --------------------------------------------------------------- measuring
 us_now() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+# CPU ticks of the children this shell has waited for, without starting one.
+children_ticks() {
+  local st f
+  read -r st <"/proc/$BASHPID/stat"
+  read -r -a f <<<"${st##*) }"
+  CHILD_TICKS=$((f[13] + f[14]))
+}
 
 # measure BENCH CONTENDER REP: one timed run, checked, appended to the samples.
 measure() {
-  local bench=$1 who=$2 rep=$3 s0 t0 t1 s1 rss="" cpu="" u s ok=1 load
+  local bench=$1 who=$2 rep=$3 s0 t0 t1 s1 rss="" cpu="" u s ok=1 load log0 c0
   command_for "$bench" "$who"
   load=$(cut -d' ' -f1 /proc/loadavg)
   rm -f "$OUT" "$W/time.out"
+  log0=$(stat -c %s "$NG/access.log")
   s0=$(server_cpu)
   if [ "$TIMED" = 1 ]; then
     t0=$(us_now)
     /usr/bin/time -f '%M %U %S' -o "$W/time.out" "${CMD[@]}" >"$W/cmd.out" 2>&1 || ok=0
     t1=$(us_now)
   else
+    # Loops of processes: their CPU is what this shell's children used.
     t0=$(us_now)
+    children_ticks
+    c0=$CHILD_TICKS
     "${CMD[@]}" >"$W/cmd.out" 2>&1 || ok=0
+    children_ticks
     t1=$(us_now)
+    cpu=$(awk -v t="$((CHILD_TICKS - c0))" -v hz="$TICKS" 'BEGIN { printf "%.2f", t / hz }')
   fi
   s1=$(server_cpu)
   if [ $ok = 0 ] || [ -s "$W/cmd.out" ]; then
@@ -115,20 +179,24 @@ measure() {
     cpu=$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')
   fi
   check_output "$bench/$who" "$bench"
+  check_log "$bench" "$who" "$log0"
   local secs
   secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", (b - a) / 1e6 }')
-  echo "$bench,$who,$rep,$secs,$rss,$cpu,$(awk -v a="$s0" -v b="$s1" 'BEGIN { printf "%.2f", b - a }'),$load" >>"$SAMPLES"
-  printf 'inner: rep %s %-8s %-18s %8.3f s  rss %6s KiB  load %s\n' "$rep" "$bench" "$who" "$secs" "${rss:--}" "$load" >&2
+  echo "$bench,$who,$rep,$secs,$rss,$cpu,$(awk -v a="$s0" -v b="$s1" 'BEGIN { printf "%.2f", b - a }'),$load,$LOGGED" >>"$SAMPLES"
+  printf 'inner: rep %s %-9s %-18s %8.3f s  rss %6s KiB  cpu %5s s  load %s  requests,connections,resumed %s\n' \
+    "$rep" "$bench" "$who" "$secs" "${rss:--}" "$cpu" "$load" "$LOGGED" >&2
 }
 
 # Bench, then its contenders. The status rows of the report pair these four
 # up: library / curl_processes, library / curl_one_process and
-# library_processes / curl_processes (bench/README.md).
+# library_processes / curl_processes (bench/README.md); the keepalive rows
+# pair them the same way against the keep-alive location.
 BENCH_GROUPS=(
   "download library curl"
   "photo library curl"
   "video library curl"
   "status library curl_one_process curl_processes library_processes"
+  "keepalive library curl_one_process curl_processes library_processes"
 )
 # The contenders alternate: a group's runs follow each other, and their
 # order flips every repetition, so drift on this shared machine hits all.
@@ -150,7 +218,7 @@ run_rep() {  # rep, groups...
 echo "inner: warm-up (not recorded)" >&2
 REAL_SAMPLES=$SAMPLES
 SAMPLES=$W/warmup.csv
-run_rep 0 "${BENCH_GROUPS[0]}" "${BENCH_GROUPS[3]}"
+run_rep 0 "${BENCH_GROUPS[0]}" "${BENCH_GROUPS[3]}" "${BENCH_GROUPS[4]}"
 SAMPLES=$REAL_SAMPLES
 for ((rep = 1; rep <= REPS; rep++)); do run_rep "$rep" "${BENCH_GROUPS[@]}"; done
 
@@ -172,27 +240,33 @@ done
 
 # Instructions of the small exchange, counted by callgrind: the machine is
 # shared, and this count does not move with the load. Two call counts per
-# contender separate the cost of a call from the cost of starting a process.
+# contender separate the cost of a call from the cost of starting a process
+# (with keep-alive, the first call's connection and handshake count as start).
 INS=$SAMPLES_DIR/instructions.csv
-echo "contender,calls,instructions" >"$INS"
+echo "bench,contender,calls,instructions" >"$INS"
 if command -v valgrind >/dev/null; then
-  for n in 1 3; do
-    curl_args=()
-    for ((i = 0; i < n; i++)); do curl_args+=(-o "$OUT" "$FEED_URL"); done
-    for who in library curl; do
-      if [ $who = library ]; then
-        cmd=("$DRIVER" status "$n" "$OUT")
-      else
-        cmd=(curl -sS --no-sessionid -X POST -H "$FORM_TYPE" "${curl_args[@]}")
-      fi
-      rm -f "$OUT"
-      valgrind --tool=callgrind --callgrind-out-file="$W/callgrind.out" "${cmd[@]}" >"$W/cmd.out" 2>&1 \
-        || { cat "$W/cmd.out" >&2; die "callgrind run of $who failed"; }
-      check_output "callgrind/$who" status
-      count=$(sed -n 's/^==[0-9]*== Collected : \([0-9]*\).*/\1/p' "$W/cmd.out")
-      [ -n "$count" ] || die "no instruction count from callgrind"
-      echo "$who,$n,$count" >>"$INS"
-      echo "inner: callgrind $who, $n call(s): $count instructions" >&2
+  for bench in status keepalive; do
+    for n in 1 3; do
+      curl_args=()
+      for ((i = 0; i < n; i++)); do
+        curl_args+=(-o "$OUT" "$([ $bench = status ] && echo "$FEED_URL" || echo "$KA_URL")")
+      done
+      for who in library curl; do
+        case $bench/$who in
+          status/library) cmd=("$DRIVER" status "$n" "$OUT") ;;
+          status/curl) cmd=(curl -sS --no-sessionid -X POST -H "$FORM_TYPE" "${curl_args[@]}") ;;
+          keepalive/library) cmd=("$DRIVER" status "$n" "$OUT" ka) ;;
+          keepalive/curl) cmd=(curl -sS -X POST -H "$FORM_TYPE" "${curl_args[@]}") ;;
+        esac
+        rm -f "$OUT"
+        valgrind --tool=callgrind --callgrind-out-file="$W/callgrind.out" "${cmd[@]}" >"$W/cmd.out" 2>&1 \
+          || { cat "$W/cmd.out" >&2; die "callgrind run of $who failed"; }
+        check_output "callgrind/$who" status
+        count=$(sed -n 's/^==[0-9]*== Collected : \([0-9]*\).*/\1/p' "$W/cmd.out")
+        [ -n "$count" ] || die "no instruction count from callgrind"
+        echo "$bench,$who,$n,$count" >>"$INS"
+        echo "inner: callgrind $bench $who, $n call(s): $count instructions" >&2
+      done
     done
   done
 else

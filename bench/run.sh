@@ -71,5 +71,5 @@ echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg), measuring took $(( 
 # 5. Report.
 python3 bench/report.py "$RUN" "$RUN/machine.txt"
 # The transfers nginx logged (status posts left out: hundreds of identical lines).
-grep -v " /me/feed " "$RUN/nginx-access.log" >bench/results/latest-nginx-access.log || true
+grep -v -e " /me/feed " -e " /ka/feed " "$RUN/nginx-access.log" >bench/results/latest-nginx-access.log || true
 echo "run.sh: wrote bench/results/latest.csv, bench/results/latest.svg and bench/README.md" >&2
