@@ -557,13 +557,7 @@ void BadInput::Run(const InputRow &row) {
         CheckFile(Out(), FileExpect::Untouched());
     }
 
-    int handlesAfter = CountOpenHandles();
-    for (int i = 0; i < 100 && std::abs(handlesAfter - handlesBefore) > CachedHandleAllowance(); ++i) {
-        SleepMs(20);
-        handlesAfter = CountOpenHandles();
-    }
-    EXPECT_LE(std::abs(handlesAfter - handlesBefore), CachedHandleAllowance())
-        << "descriptors (handles) before the call: " << handlesBefore << ", after: " << handlesAfter;
+    ExpectHandlesBackTo(handlesBefore);
 }
 
 TEST_P(BadInput, Run) {

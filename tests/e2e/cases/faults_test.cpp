@@ -246,18 +246,6 @@ const std::vector<FaultRow> &FaultRows() {
     return rows;
 }
 
-// The process's descriptors (handles) are where they were before the call.
-// A resolver thread may close its end a moment after the call returns.
-void ExpectHandlesBackTo(int before) {
-    int after = CountOpenHandles();
-    for (int i = 0; i < 100 && std::abs(after - before) > CachedHandleAllowance(); ++i) {
-        SleepMs(20);
-        after = CountOpenHandles();
-    }
-    EXPECT_LE(std::abs(after - before), CachedHandleAllowance())
-        << "descriptors (handles) before the call: " << before << ", after: " << after;
-}
-
 struct FaultRowName {
     std::string operator()(const ::testing::TestParamInfo<FaultRow> &info) const { return info.param.name; }
 };

@@ -9,7 +9,8 @@ using Fetch = E2ETest;
 TEST_F(Fetch, OneMiBStoredByteExact) {
     E2E_NEED_SERVICE();
     WriteScript({Response::Generated(1 << 20, 11)});
-    EXPECT_EQ(FaceBookToken(Widen("https://graph.facebook.com/big").c_str(), WidePath(Out()).c_str()), VFB_DONE);
+    EXPECT_EQ(FaceBookToken(Widen("https://graph.facebook.com/big").c_str(), WidePath(Out()).c_str()),
+              VFB_DONE);
     auto requests = WaitForRequests(1);
     ASSERT_EQ(requests.size(), 1u);
     std::string bytes;

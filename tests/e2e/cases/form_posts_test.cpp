@@ -29,14 +29,14 @@ TEST_F(FormPosts, IgnoredTextsSendIdenticalRequests) {
         EXPECT_EQ(f.fn(Widen(isDelete ? "first" : "same text").c_str(), Widen("TOKEN").c_str(),
                        Widen("100").c_str(), Widen("extra one").c_str(), out.c_str()),
                   VFB_DONE);
-        EXPECT_EQ(f.fn(Widen(isDelete ? "second & {x}" : "same text").c_str(), Widen("TOKEN").c_str(),
-                       Widen("100").c_str(), Widen("a completely different extra {y} & z").c_str(),
-                       out.c_str()),
-                  VFB_DONE);
+        EXPECT_EQ(
+            f.fn(Widen(isDelete ? "second & {x}" : "same text").c_str(), Widen("TOKEN").c_str(),
+                 Widen("100").c_str(), Widen("a completely different extra {y} & z").c_str(), out.c_str()),
+            VFB_DONE);
         auto requests = WaitForRequests(2);
         ASSERT_EQ(requests.size(), 2u);
-        EXPECT_EQ(requests[0].raw, requests[1].raw)
-            << Printable(requests[0].raw) << "\n" << Printable(requests[1].raw);
+        EXPECT_EQ(requests[0].raw, requests[1].raw) << Printable(requests[0].raw) << "\n"
+                                                    << Printable(requests[1].raw);
     }
 }
 
@@ -52,7 +52,8 @@ TEST_F(FormPosts, TooLargeKeepsPreviousFile) {
         WriteScript({Response::Ok(fits), Response::Ok(tooLarge)});
         auto out = WidePath(Out());
         auto call = [&] {
-            return f.fn(Widen("m").c_str(), Widen("T").c_str(), Widen("1").c_str(), Widen("").c_str(), out.c_str());
+            return f.fn(Widen("m").c_str(), Widen("T").c_str(), Widen("1").c_str(), Widen("").c_str(),
+                        out.c_str());
         };
         EXPECT_EQ(call(), VFB_DONE);
         std::string bytes;
@@ -70,14 +71,18 @@ TEST_F(FormPosts, FixedValuesOnEveryCall) {
     E2E_NEED_SERVICE();
     WriteScript({Response::Ok("{}"), Response::Ok("{}"), Response::Ok("{}"), Response::Ok("{}")});
     auto out = WidePath(Out());
-    EXPECT_EQ(FaceBookCheckIn(Widen("x").c_str(), Widen("A").c_str(), Widen("1").c_str(), nullptr, out.c_str()),
-              VFB_DONE);
-    EXPECT_EQ(FaceBookCheckIn(Widen("y z").c_str(), Widen("B").c_str(), Widen("2").c_str(), nullptr, out.c_str()),
-              VFB_DONE);
-    EXPECT_EQ(FaceBookEvents(Widen("x").c_str(), Widen("A").c_str(), Widen("1").c_str(), nullptr, out.c_str()),
-              VFB_DONE);
-    EXPECT_EQ(FaceBookEvents(Widen("y").c_str(), Widen("B").c_str(), Widen("2").c_str(), nullptr, out.c_str()),
-              VFB_DONE);
+    EXPECT_EQ(
+        FaceBookCheckIn(Widen("x").c_str(), Widen("A").c_str(), Widen("1").c_str(), nullptr, out.c_str()),
+        VFB_DONE);
+    EXPECT_EQ(
+        FaceBookCheckIn(Widen("y z").c_str(), Widen("B").c_str(), Widen("2").c_str(), nullptr, out.c_str()),
+        VFB_DONE);
+    EXPECT_EQ(
+        FaceBookEvents(Widen("x").c_str(), Widen("A").c_str(), Widen("1").c_str(), nullptr, out.c_str()),
+        VFB_DONE);
+    EXPECT_EQ(
+        FaceBookEvents(Widen("y").c_str(), Widen("B").c_str(), Widen("2").c_str(), nullptr, out.c_str()),
+        VFB_DONE);
     auto r = WaitForRequests(4);
     ASSERT_EQ(r.size(), 4u);
     const std::string coords =

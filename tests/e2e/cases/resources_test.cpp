@@ -33,7 +33,8 @@ TEST_F(Resources, NoDescriptorLeaks) {
         one(Response::Refuse(), {"FaceBookNotesView", {"T", "1", "2", out()}});
         one(Response::Ok("{}"), {"FaceBookPictureUpload", {"$MEDIA", "1", "m", "T", out()}});
         one(Response::Ok("{}"), {"FaceBookVideoUpload", {"$DIR/none.mp4", "1", "t", "T", out()}});
-        one(Response::Ok("{}").WithFault("{\"type\": \"reset\", \"stage\": \"during_request_body\", \"after_bytes\": 1000}"),
+        one(Response::Ok("{}").WithFault(
+                "{\"type\": \"reset\", \"stage\": \"during_request_body\", \"after_bytes\": 1000}"),
             {"FaceBookVideoUpload", {"$MEDIA", "1", "t", "T", out()}});
         one(Response::Cert("wrong_host"), {"FaceBookPictureUpload", {"$MEDIA", "1", "m", "T", out()}});
         one(Response::Ok("page"), {"FaceBookTokenGraph", {}});
@@ -52,7 +53,8 @@ TEST_F(Resources, NoDescriptorLeaks) {
 // state is the parent's), and the parent goes on using them.
 TEST_F(Resources, AForkedChildOpensItsOwnConnection) {
     E2E_NEED_SERVICE();
-    WriteScript({Response::Ok("parent").WithKeepAlive(10), Response::Ok("child"), Response::Ok("parent again")});
+    WriteScript(
+        {Response::Ok("parent").WithKeepAlive(10), Response::Ok("child"), Response::Ok("parent again")});
     const Call post{"FaceBookStatus", {"m", "T", "1", "", "$OUT"}};
     ASSERT_EQ(Invoke(post).code, VFB_DONE);
     const pid_t child = ::fork();

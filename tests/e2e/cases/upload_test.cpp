@@ -1,8 +1,8 @@
 // Media uploads: the multipart body byte for byte.
-#include "rows.h"
-
 #include <cctype>
 #include <cstdlib>
+
+#include "rows.h"
 
 namespace e2e {
 namespace {
@@ -19,16 +19,18 @@ const char *HostOf(const Kind &k) { return k.host; }
 
 std::string OpeningPart(const Kind &k, const std::string &b) {
     return "--" + b + "\r\nContent-Disposition: form-data; name=\"source\"; filename=\"" +
-           (k.video ? "test.mp4" : "test.jpg") + "\"\r\nContent-Type: " + (k.video ? "video/mp4" : "image/jpeg") +
-           "\r\n\r\n";
+           (k.video ? "test.mp4" : "test.jpg") +
+           "\"\r\nContent-Type: " + (k.video ? "video/mp4" : "image/jpeg") + "\r\n\r\n";
 }
 
-std::string ClosingPart(const Kind &k, const std::string &b, const std::string &text, const std::string &token) {
+std::string ClosingPart(const Kind &k, const std::string &b, const std::string &text,
+                        const std::string &token) {
     if (!k.video)
-        return "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\n" + text + "\r\n--" + b +
-               "--\r\n";
-    return "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"access_token\"\r\n\r\n" + token + "\r\n--" +
-           b + "\r\nContent-Disposition: form-data; name=\"title\"\r\n\r\n" + text + "\r\n--" + b + "--\r\n";
+        return "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\n" + text +
+               "\r\n--" + b + "--\r\n";
+    return "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"access_token\"\r\n\r\n" + token +
+           "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"title\"\r\n\r\n" + text + "\r\n--" + b +
+           "--\r\n";
 }
 
 std::string Target(const Kind &k, const std::string &target, const std::string &token) {
@@ -86,12 +88,14 @@ protected:
         CheckBoundary(boundary);
         EXPECT_TRUE(r.Values("Transfer-Encoding").empty()) << "the body has a declared length";
         for (const auto &h : r.headers) {
-            static const char *const allowed[] = {"Host", "User-Agent", "Accept", "Content-Type", "Content-Length",
-                                                  "Connection", "Cache-Control", "Pragma"};
+            static const char *const allowed[] = {"Host",          "User-Agent",     "Accept",
+                                                  "Content-Type",  "Content-Length", "Connection",
+                                                  "Cache-Control", "Pragma"};
             auto same = [](const std::string &a, const std::string &b) {
                 if (a.size() != b.size()) return false;
                 for (std::size_t i = 0; i < a.size(); ++i)
-                    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+                    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+                        std::tolower(static_cast<unsigned char>(b[i])))
                         return false;
                 return true;
             };
@@ -103,7 +107,8 @@ protected:
         ASSERT_EQ(lengths.size(), 1u);
         std::string opening = OpeningPart(k, boundary), closing = ClosingPart(k, boundary, text, token);
         std::string expected = opening + media + closing;
-        EXPECT_EQ(lengths[0], std::to_string(expected.size())) << "declared length = opening + file + closing";
+        EXPECT_EQ(lengths[0], std::to_string(expected.size()))
+            << "declared length = opening + file + closing";
         EXPECT_TRUE(r.complete);
         EXPECT_EQ(r.body.size(), expected.size());
         EXPECT_EQ(r.body.substr(0, opening.size()), opening) << Printable(r.body.substr(0, 300));
@@ -197,9 +202,11 @@ TEST_F(Uploads, ResponseBodyStored) {
         SCOPED_TRACE(k->fn);
         ResetRecording();
         const std::string error = "{\"error\":{\"message\":\"(#324) Requires upload file\",\"code\":324}}";
-        WriteScript({Response::Status(400, error), Response::Generated(300000, 5),
-                     Response::Ok(std::string(10000, 'c'))
-                         .WithFault("{\"type\": \"close\", \"stage\": \"during_response_body\", \"after_bytes\": 6000}")});
+        WriteScript(
+            {Response::Status(400, error), Response::Generated(300000, 5),
+             Response::Ok(std::string(10000, 'c'))
+                 .WithFault(
+                     "{\"type\": \"close\", \"stage\": \"during_response_body\", \"after_bytes\": 6000}")});
         std::string stored;
         EXPECT_EQ(Invoke({k->fn, {"$MEDIA", "100", "m", "T", "$OUT"}}).code, VFB_DONE);
         ASSERT_TRUE(ReadFile(Out(), &stored));

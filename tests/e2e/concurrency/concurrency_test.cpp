@@ -305,13 +305,7 @@ TEST_F(Concurrency, AllExportsAtOnce) {
         if (!r.complete) ++incomplete;
     EXPECT_EQ(incomplete, 0) << "requests whose declared body did not arrive whole";
 
-    int handlesAfter = CountOpenHandles();
-    for (int i = 0; i < 100 && std::abs(handlesAfter - handlesBefore) > CachedHandleAllowance(); ++i) {
-        SleepMs(20);
-        handlesAfter = CountOpenHandles();
-    }
-    EXPECT_LE(std::abs(handlesAfter - handlesBefore), CachedHandleAllowance())
-        << "descriptors (handles) before: " << handlesBefore << ", after: " << handlesAfter;
+    ExpectHandlesBackTo(handlesBefore);
 }
 
 }  // namespace

@@ -347,6 +347,18 @@ CallResult E2ETest::Invoke(const Call &call) {
 
 // ------------------------------------------------------------------ fixture
 
+// The process's descriptors (handles) are where they were before the call.
+// A resolver thread may close its end a moment after the call returns.
+void ExpectHandlesBackTo(int before) {
+    int after = CountOpenHandles();
+    for (int i = 0; i < 100 && std::abs(after - before) > CachedHandleAllowance(); ++i) {
+        SleepMs(20);
+        after = CountOpenHandles();
+    }
+    EXPECT_LE(std::abs(after - before), CachedHandleAllowance())
+        << "descriptors (handles) before the call: " << before << ", after: " << after;
+}
+
 bool InsideSandbox() { return !FakeDir().empty(); }
 bool ServiceRunning() { return GetEnv("VFB_FAKE_SERVICE") != "0"; }
 

@@ -100,7 +100,7 @@ struct RecordedRequest {
     bool chunked = false;
     bool complete = false;  // the whole declared body arrived
     std::string sni;
-    int connection = 0;  // the service's number for the connection it came on
+    int connection = 0;          // the service's number for the connection it came on
     std::string responseSha256;  // of the body the service planned to send
 
     // Every value of the header `name` (case-insensitive), in order.
@@ -133,6 +133,10 @@ struct Call {
     std::string fn;
     std::vector<std::string> args;
 };
+
+// The process's descriptors (handles) are back where they were before a
+// call (within what the stack may keep for reuse).
+void ExpectHandlesBackTo(int before);
 
 struct CallResult {
     int code = 0;          // the ResultCode (not FaceBookTokenGraph)
