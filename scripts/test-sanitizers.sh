@@ -34,7 +34,7 @@ configure_and_build() {  # build dir, sanitizers
 
 export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:strict_init_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=1:suppressions=$PWD/tests/e2e/concurrency/tsan.supp
 # The concurrency test's calls per thread: its deadline assumes an uninstrumented build.
 export VFB_CONCURRENCY_CALLS=${VFB_CONCURRENCY_CALLS:-5}
 
