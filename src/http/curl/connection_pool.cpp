@@ -121,8 +121,9 @@ public:
         for (const Idle &old : expired) Close(old);
         if (!taken.multi) {
             taken.multi = curl_multi_init();
+            if (!taken.multi) return PooledMulti();
             taken.sockets = new PoolSockets;
-            if (taken.multi) curl_multi_setopt(taken.multi, CURLMOPT_MAXCONNECTS, kConnectionsPerMulti);
+            curl_multi_setopt(taken.multi, CURLMOPT_MAXCONNECTS, kConnectionsPerMulti);
         }
         return PooledMulti(origin, taken.multi, taken.sockets);
     }
@@ -140,7 +141,7 @@ public:
         if (evicted.multi) Close(evicted);
     }
 
-    void Share(CURL *easy) {
+    void Configure(CURL *easy) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!share_ && ready_) share_ = NewShare();
@@ -152,6 +153,8 @@ public:
         // holds the bundle's certificates, and verification stays on.
         if (bundleOnly_) curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
         curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, -1L);
+        // The stack's own age check, for connections the handle keeps.
+        curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, static_cast<long>(kIdleLimit.count()));
     }
 
 private:
@@ -265,7 +268,7 @@ namespace connection_pool {
 
 bool Ready() { return Pool::Instance().ready(); }
 PooledMulti Take(const std::string &origin) { return Pool::Instance().Take(origin); }
-void Share(CURL *easy) { Pool::Instance().Share(easy); }
+void Configure(CURL *easy) { Pool::Instance().Configure(easy); }
 
 }  // namespace connection_pool
 }  // namespace vfb

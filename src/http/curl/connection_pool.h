@@ -52,8 +52,10 @@ bool Ready();
 // A multi handle for a transfer to `origin` ("https://host:port"): the one
 // that last served it if it is idle, else any idle one, else a new one.
 PooledMulti Take(const std::string &origin);
-// What every transfer shares: TLS sessions.
-void Share(CURL *easy);
+// What every transfer on a pooled handle is set up with: the shared TLS
+// sessions, the cached trust store, and the idle age past which a kept
+// connection is not tried.
+void Configure(CURL *easy);
 
 }  // namespace connection_pool
 }  // namespace vfb

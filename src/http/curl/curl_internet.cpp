@@ -28,8 +28,6 @@ constexpr std::size_t kUploadBlock = 64 * 1024;
 constexpr std::size_t kReceiveRing = 256 * 1024;
 constexpr long kReceiveBuffer = 128 * 1024;
 constexpr long kMaxRedirects = 10;
-// Idle connections are not tried after this long: servers have dropped them.
-constexpr long kMaxIdleSeconds = 60;
 
 // "scheme://host:port" of a URL: which pooled connections may serve it.
 std::string Origin(const std::string &url) {
@@ -241,11 +239,10 @@ private:
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
-        connection_pool::Share(e);
+        connection_pool::Configure(e);
         multi_.Track(e);
         curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Transfer::OnOpenSocket);
         curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, kMaxIdleSeconds);
         // Names are the system resolver's business, as they were before
         // connections were pooled: a changed host table counts at once.
         curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
