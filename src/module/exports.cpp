@@ -1,5 +1,7 @@
 // The exported service functions: each builds the real platform for the
 // length of the call and hands it to its operation.
+#include <algorithm>
+
 #include "operations/operations.h"
 #include "platform/platform.h"
 
@@ -96,11 +98,15 @@ VANTRELFB_API int FaceBookVideoUpload(const WChar *mediaPath, const WChar *targe
 
 VANTRELFB_API const WChar *FaceBookTokenGraph(void) {
     // Per-thread, so concurrent callers never read each other's text; valid
-    // until the same thread calls again.
-    static thread_local vfb::WString result;
+    // until the same thread calls again. A plain array: a thread-local object
+    // with a destructor would pin the library in memory past dlclose.
+    static thread_local WChar result[vfb::kSignInResultUnits + 1];
     vfb::RealPlatform real;
-    result = vfb::RequestSignIn(real.get(), vfb::kSignInBodyPath);
-    return result.c_str();
+    const vfb::WString location = vfb::RequestSignIn(real.get(), vfb::kSignInBodyPath);
+    const std::size_t units = std::min(location.size(), vfb::kSignInResultUnits);
+    std::copy(location.begin(), location.begin() + static_cast<std::ptrdiff_t>(units), result);
+    result[units] = 0;
+    return result;
 }
 
 }  // extern "C"

@@ -1,8 +1,8 @@
 // The service operations, each taking the platform it runs on.
 #pragma once
 
-#include "text/wide.h"
 #include "platform/platform.h"
+#include "text/wide.h"
 
 namespace vfb {
 
@@ -40,7 +40,9 @@ enum class MediaKind { kPhoto, kVideo };
 int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath, const WChar *targetId,
                 const WChar *text, const WChar *accessToken, const WChar *outputPath);
 
-// The Location of the sign-in dialog's answer (at most 999 units) or empty.
+// The Location of the sign-in dialog's answer (at most kSignInResultUnits
+// units) or empty.
+constexpr std::size_t kSignInResultUnits = 999;
 WString RequestSignIn(const Platform &platform, const WChar *bodyPath);
 
 }  // namespace vfb

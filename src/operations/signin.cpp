@@ -10,7 +10,6 @@ namespace {
 
 // The Location field holds 2084 units; a longer value is not returned at all.
 constexpr std::uint32_t kLocationUnits = 2084;
-constexpr std::size_t kMaxResultUnits = 999;
 
 WString SignInPath() {
     return WidenAscii("/dialog/oauth?client_id=") + WidenAscii(VFB_OAUTH_CLIENT_ID) +
@@ -42,7 +41,7 @@ WString RequestSignIn(const Platform &platform, const WChar *bodyPath) {
     internet.QueryLocation(request.get(), location, &size);
     location[kLocationUnits - 1] = 0;
     WString result(location);
-    if (result.size() > kMaxResultUnits) result.resize(kMaxResultUnits);
+    if (result.size() > kSignInResultUnits) result.resize(kSignInResultUnits);
     return result;
 }
 

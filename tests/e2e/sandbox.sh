@@ -10,8 +10,8 @@
 #     bind-mounted recursively (symlinks such as /bin -> usr/bin copied as
 #     symlinks), with a fresh tmpfs /tmp, an empty writable /temp4, an
 #     /etc/hosts that maps the four hosts (and other.example) to 127.0.0.1,
-#     an /etc/resolv.conf naming no reachable server, and a CA bundle (the
-#     system's plus a test CA made now) over /etc/ssl/certs/ca-certificates.crt;
+#     an /etc/resolv.conf naming no reachable server, and a writable copy of
+#     /etc/ssl/certs with a test CA made now in its bundle and as a hashed file;
 #   - unless --no-service, the fake service on 127.0.0.1:443, started before
 #     CMD and stopped after it.
 # CMD runs as root in that root (chroot), in the current directory when it is
@@ -168,7 +168,15 @@ mkdir -p "$ROOT$CERTS" "$ROOT$FAKE/requests"
 echo "nameserver 127.0.0.1" >"$ROOT$WORK/resolv.conf"
 mount --bind "$ROOT$WORK/hosts" "$ROOT/etc/hosts"
 mount --bind "$ROOT$WORK/resolv.conf" "$ROOT/etc/resolv.conf" 2>/dev/null || true
-mount --bind "$ROOT$CERTS/bundle.crt" "$ROOT/etc/ssl/certs/ca-certificates.crt"
+# The system's certificate folder with the test CA in it as well, both as the
+# bundle and as a hashed file beside it, as update-ca-certificates leaves them.
+trusted=$ROOT$WORK/trusted
+mkdir "$trusted"
+cp -a /etc/ssl/certs/. "$trusted/"
+cp "$ROOT$CERTS/bundle.crt" "$trusted/ca-certificates.crt"
+cp "$ROOT$CERTS/ca.crt" "$trusted/vantrelfb-e2e-test-ca.pem"
+ln -s vantrelfb-e2e-test-ca.pem "$trusted/$(openssl x509 -hash -noout -in "$ROOT$CERTS/ca.crt").0"
+mount --bind "$trusted" "$ROOT/etc/ssl/certs"
 
 # 4. The fake service.
 python=python3

@@ -1,22 +1,33 @@
 #include "http/curl/connection_pool.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
+#include <type_traits>
 #include <vector>
+
+#include "http/curl/trust_store.h"
 
 namespace vfb {
 
-// The sockets of one multi handle's connections. Touched only by the thread
-// that holds the handle, or under the pool's lock while it is idle.
+// The descriptors of one multi handle: its connections, and the socket pair
+// the stack opens for its own wake-ups. Touched only by the thread that holds
+// the handle, or under the pool's lock while it is idle.
 struct PoolSockets {
     std::vector<curl_socket_t> open;
+    int wake[2] = {-1, -1};
 
     static curl_socket_t Open(void *self, curlsocktype, curl_sockaddr *address) {
         const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
@@ -30,22 +41,19 @@ struct PoolSockets {
         return ::close(fd);
     }
 
-    // An idle connection has nothing to say; if it has, its server closed it
-    // or is closing it (TLS's close alert arrives first). This stack takes
-    // pending bytes for a live connection, would send on it, and would then
-    // resend the request elsewhere, so such a socket is swapped for an
-    // unconnected one: the stack then sees it dead, closes it and connects anew.
-    void RetireClosing() {
+    // An idle connection has nothing to say; if it has, its server closed
+    // it or is closing it (TLS's close alert arrives first).
+    bool AnyReadable() const {
         std::vector<pollfd> fds;
         for (curl_socket_t fd : open) fds.push_back(pollfd{fd, POLLIN, 0});
-        if (fds.empty() || ::poll(fds.data(), fds.size(), 0) <= 0) return;
-        for (const pollfd &p : fds) {
-            if (!p.revents) continue;
-            const int dead = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (dead < 0) continue;
-            ::dup3(dead, p.fd, O_CLOEXEC);
-            ::close(dead);
-        }
+        return !fds.empty() && ::poll(fds.data(), fds.size(), 0) > 0;
+    }
+
+    // In a forked child: the copies go, the parent's connections stay.
+    void CloseCopies() const {
+        for (curl_socket_t fd : open) ::close(fd);
+        for (int fd : wake)
+            if (fd >= 0) ::close(fd);
     }
 };
 
@@ -53,187 +61,194 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Few enough that a process never sits on many sockets: at most this many
-// idle multi handles, each keeping at most kConnectionsPerMulti connections.
-// Each multi handle also holds a socket pair of its own for wake-ups.
-constexpr std::size_t kIdleMultis = 4;
+// The idle pool grows to the number of handles the process has used at once,
+// within these bounds; each handle keeps at most kConnectionsPerMulti.
+constexpr std::size_t kMinIdleMultis = 4;
+constexpr std::size_t kMaxIdleMultis = 32;
 constexpr long kConnectionsPerMulti = 2;
 // Servers drop idle keep-alive connections after a while (nginx after 75 s,
 // Apache after 5 s); a multi idle this long is closed rather than tried.
 constexpr auto kIdleLimit = std::chrono::seconds(60);
 
-class Pool {
-public:
-    Pool() : owner_(::getpid()), ready_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {
-        if (ready_) {
-            share_ = NewShare();
-            bundleOnly_ = HasReadableBundle();
-        }
-        // A child must never write to its parent's connections (their TLS
-        // state is the parent's); the handlers run in the forking thread.
-        ::pthread_atfork([] { Instance().mutex_.lock(); }, [] { Instance().mutex_.unlock(); },
-                         [] { Instance().ForgetAfterFork(); });
-    }
-
-    // At unload (dlclose) or exit: every pooled connection closed, everything freed.
-    ~Pool() {
-        if (::getpid() != owner_) return;
-        for (const Idle &idle : idle_) Close(idle);
-        if (share_) {
-            curl_share_cleanup(share_->share);
-            delete share_;
-        }
-        if (ready_) curl_global_cleanup();
-    }
-
-    static Pool &Instance() {
-        static Pool pool;
-        return pool;
-    }
-
-    bool ready() const { return ready_; }
-
-    PooledMulti Take(const std::string &origin) {
-        std::vector<Idle> expired;
-        Idle taken{};
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const auto now = Clock::now();
-            std::size_t kept = 0;
-            for (const Idle &idle : idle_) {
-                if (now - idle.since > kIdleLimit)
-                    expired.push_back(idle);
-                else
-                    idle_[kept++] = idle;
-            }
-            idle_.resize(kept);
-            // The most recent for this origin holds its connection; any
-            // other still saves parsing the trust store again.
-            auto chosen = idle_.end();
-            for (auto it = idle_.begin(); it != idle_.end(); ++it)
-                if (it->origin == origin || chosen == idle_.end() || chosen->origin != origin) chosen = it;
-            if (chosen != idle_.end()) {
-                taken = *chosen;
-                idle_.erase(chosen);
-                taken.sockets->RetireClosing();
-            }
-        }
-        for (const Idle &old : expired) Close(old);
-        if (!taken.multi) {
-            taken.multi = curl_multi_init();
-            if (!taken.multi) return PooledMulti();
-            taken.sockets = new PoolSockets;
-            curl_multi_setopt(taken.multi, CURLMOPT_MAXCONNECTS, kConnectionsPerMulti);
-        }
-        return PooledMulti(origin, taken.multi, taken.sockets);
-    }
-
-    void Give(std::string origin, CURLM *multi, PoolSockets *sockets) {
-        Idle evicted{};
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            idle_.push_back(Idle{std::move(origin), multi, sockets, Clock::now()});
-            if (idle_.size() > kIdleMultis) {
-                evicted = idle_.front();
-                idle_.erase(idle_.begin());
-            }
-        }
-        if (evicted.multi) Close(evicted);
-    }
-
-    void Configure(CURL *easy) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!share_ && ready_) share_ = NewShare();
-            if (share_) curl_easy_setopt(easy, CURLOPT_SHARE, share_->share);
-        }
-        // The stack keeps a parsed trust store for reuse only when it comes
-        // from the bundle alone; with the certificate folder beside it, it
-        // parses the whole bundle for every connection (~20 ms). The folder
-        // holds the bundle's certificates, and verification stays on.
-        if (bundleOnly_) curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
-        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, -1L);
-        // The stack's own age check, for connections the handle keeps.
-        curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, static_cast<long>(kIdleLimit.count()));
-    }
-
-private:
-    struct Idle {
-        std::string origin;
-        CURLM *multi = nullptr;
-        PoolSockets *sockets = nullptr;
-        Clock::time_point since;
-    };
-
-    // The sockets go with their handle: its cleanup closes them through them.
-    static void Close(const Idle &idle) {
-        curl_multi_cleanup(idle.multi);
-        delete idle.sockets;
-    }
-
-    // Abandoned, never cleaned: cleaning would send the parent's TLS close
-    // on sockets the parent still uses. A share lock another thread held at
-    // the fork would stay locked here, so the child starts a share of its own.
-    void ForgetAfterFork() {
-        for (const Idle &idle : idle_)
-            for (curl_socket_t fd : idle.sockets->open) ::close(fd);
-        idle_.clear();
-        share_ = nullptr;
-        owner_ = ::getpid();
-        mutex_.unlock();
-    }
-
-    // The share with its own locks, so that a child can start afresh.
-    struct Shared {
-        CURLSH *share;
-        std::mutex locks[CURL_LOCK_DATA_LAST];
-    };
-
-    // Whether the stack's trust store is its CA bundle plus a certificate
-    // folder, with the bundle there to read.
-    static bool HasReadableBundle() {
-        CURL *probe = curl_easy_init();
-        if (!probe) return false;
-        char *bundle = nullptr, *folder = nullptr;
-        const bool ok = curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle &&
-                        curl_easy_getinfo(probe, CURLINFO_CAPATH, &folder) == CURLE_OK && folder &&
-                        ::access(bundle, R_OK) == 0;
-        curl_easy_cleanup(probe);
-        return ok;
-    }
-
-    static Shared *NewShare() {
-        auto *shared = new Shared;
-        CURLSH *share = shared->share = curl_share_init();
-        if (!share) {
-            delete shared;
-            return nullptr;
-        }
-        curl_share_setopt(share, CURLSHOPT_USERDATA, shared);
-        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Lock);
-        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Unlock);
-        // Connections themselves are not shared this way: libcurl does not
-        // support a shared connection cache across threads. The pool lends
-        // whole multi handles instead.
-        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        return shared;
-    }
-
-    static std::mutex &LockFor(void *shared, curl_lock_data data) {
-        return static_cast<Shared *>(shared)->locks[data < CURL_LOCK_DATA_LAST ? data : 0];
-    }
-    static void Lock(CURL *, curl_lock_data data, curl_lock_access, void *shared) {
-        LockFor(shared, data).lock();
-    }
-    static void Unlock(CURL *, curl_lock_data data, void *shared) { LockFor(shared, data).unlock(); }
-
-    std::mutex mutex_;
-    pid_t owner_;
-    bool ready_;
-    bool bundleOnly_ = false;
-    Shared *share_ = nullptr;
-    std::vector<Idle> idle_;
+struct Idle {
+    std::string origin;
+    CURLM *multi = nullptr;
+    PoolSockets *sockets = nullptr;
+    Clock::time_point since;
 };
+
+// The share with its own locks, so that a child can start afresh.
+struct Shared {
+    CURLSH *share = nullptr;
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+};
+
+// Plain data, set up on first use and torn down by Shutdown(), never by the
+// C++ runtime: an application's static object destroyed after the library's
+// would otherwise call into a destroyed pool.
+struct PoolState {
+    std::mutex mutex;
+    bool started = false;    // the stack is set up (and shut down again at exit)
+    bool unloading = false;  // at exit or unload: nothing more is kept
+    bool forkHandlers = false;
+    int users = 0;  // handles lent right now
+    std::size_t peakUsers = 0;
+    pid_t owner = 0;
+    Shared *share = nullptr;
+    std::vector<Idle> *idle = nullptr;
+    std::vector<PoolSockets *> *lent = nullptr;
+};
+static_assert(std::is_trivially_destructible<PoolState>::value, "the pool must survive static destruction");
+PoolState pool;
+
+void CloseIdle(const Idle &idle) {
+    curl_multi_cleanup(idle.multi);
+    delete idle.sockets;
+}
+
+std::mutex &LockFor(void *shared, curl_lock_data data) {
+    return static_cast<Shared *>(shared)->locks[data < CURL_LOCK_DATA_LAST ? data : 0];
+}
+void ShareLock(CURL *, curl_lock_data data, curl_lock_access, void *shared) { LockFor(shared, data).lock(); }
+void ShareUnlock(CURL *, curl_lock_data data, void *shared) { LockFor(shared, data).unlock(); }
+
+Shared *NewShare() {
+    auto *shared = new Shared;
+    CURLSH *share = shared->share = curl_share_init();
+    // Connections themselves are not shared this way: libcurl does not
+    // support a shared connection cache across threads. The pool lends
+    // whole multi handles instead.
+    if (!share || curl_share_setopt(share, CURLSHOPT_USERDATA, shared) != CURLSHE_OK ||
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &ShareLock) != CURLSHE_OK ||
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &ShareUnlock) != CURLSHE_OK ||
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+        if (share) curl_share_cleanup(share);
+        delete shared;
+        return nullptr;
+    }
+    return shared;
+}
+
+// The stack's wake-up pair is opened without close-on-exec and no option
+// changes that, so the pool finds it: the Unix stream sockets without the
+// flag that a new multi handle added. Multi handles are made under the
+// pool's lock, so no other of ours appears meanwhile.
+std::vector<int> InheritableUnixSockets() {
+    std::vector<int> found;
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir) return found;
+    const int own = ::dirfd(dir);
+    while (dirent *entry = ::readdir(dir)) {
+        char *end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (*end || end == entry->d_name || fd == own) continue;
+        const int flags = ::fcntl(static_cast<int>(fd), F_GETFD);
+        struct stat st;
+        int domain = 0, type = 0;
+        socklen_t size = sizeof domain;
+        if (flags < 0 || (flags & FD_CLOEXEC) || ::fstat(static_cast<int>(fd), &st) != 0 ||
+            !S_ISSOCK(st.st_mode) ||
+            ::getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0)
+            continue;
+        size = sizeof type;
+        if (domain == AF_UNIX && ::getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TYPE, &type, &size) == 0 &&
+            type == SOCK_STREAM)
+            found.push_back(static_cast<int>(fd));
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+CURLM *NewMulti(PoolSockets *sockets) {
+    const std::vector<int> before = InheritableUnixSockets();
+    CURLM *multi = curl_multi_init();
+    if (!multi) return nullptr;
+    std::vector<int> added;
+    const std::vector<int> after = InheritableUnixSockets();
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    if (added.size() == 2) {
+        for (int i = 0; i < 2; ++i) {
+            ::fcntl(added[i], F_SETFD, FD_CLOEXEC);
+            sockets->wake[i] = added[i];
+        }
+    }
+    if (curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kConnectionsPerMulti) != CURLM_OK) {
+        curl_multi_cleanup(multi);
+        return nullptr;
+    }
+    return multi;
+}
+
+void ForkPrepare() {
+    pool.mutex.lock();
+    trust_store::LockForFork();
+}
+void ForkParent() {
+    trust_store::UnlockAfterFork();
+    pool.mutex.unlock();
+}
+// Abandoned, never cleaned: cleaning would send the parent's TLS close on
+// sockets the parent still uses. Handles lent to other threads at the fork
+// belong to threads the child does not have. A share lock another thread
+// held at the fork would stay locked here, so the child starts a share of
+// its own.
+void ForkChild() {
+    if (pool.idle)
+        for (const Idle &idle : *pool.idle) idle.sockets->CloseCopies();
+    if (pool.lent)
+        for (const PoolSockets *sockets : *pool.lent) sockets->CloseCopies();
+    pool.idle = pool.started ? new std::vector<Idle> : nullptr;
+    pool.lent = pool.started ? new std::vector<PoolSockets *> : nullptr;
+    pool.share = nullptr;
+    pool.users = 0;
+    pool.owner = ::getpid();
+    trust_store::ForgetAfterFork();
+    pool.mutex.unlock();
+}
+
+void TeardownLocked(std::vector<Idle> *closing);
+
+// At exit (before the TLS library's own clean-up, which was registered
+// earlier) and at unload: every pooled connection closed, everything freed.
+// A call made later sets the stack up again and keeps nothing.
+void AtExit() { connection_pool::Shutdown(); }
+
+// Under the lock. False when the stack cannot be set up.
+bool StartLocked() {
+    if (pool.started) return true;
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return false;
+    pool.started = true;
+    pool.owner = ::getpid();
+    pool.idle = new std::vector<Idle>;
+    pool.lent = new std::vector<PoolSockets *>;
+    std::atexit(&AtExit);
+    // A child must never write to its parent's connections (their TLS
+    // state is the parent's); the handlers run in the forking thread.
+    if (!pool.forkHandlers) pool.forkHandlers = ::pthread_atfork(&ForkPrepare, &ForkParent, &ForkChild) == 0;
+    return true;
+}
+
+// Under the lock, with no handle lent: the idle handles go to `closing`,
+// to be closed outside it, and the stack is released after them.
+void TeardownLocked(std::vector<Idle> *closing) {
+    if (pool.idle) closing->insert(closing->end(), pool.idle->begin(), pool.idle->end());
+    delete pool.idle;
+    delete pool.lent;
+    pool.idle = nullptr;
+    pool.lent = nullptr;
+}
+
+void FinishTeardown(const std::vector<Idle> &closing, Shared *share) {
+    for (const Idle &idle : closing) CloseIdle(idle);
+    // A share still in use must keep its locks: freeing them would leave its
+    // users with dangling ones.
+    if (share && curl_share_cleanup(share->share) == CURLSHE_OK) delete share;
+    trust_store::Release();
+    curl_global_cleanup();
+}
+
+std::size_t IdleLimitLocked() { return std::clamp(pool.peakUsers, kMinIdleMultis, kMaxIdleMultis); }
 
 }  // namespace
 
@@ -249,8 +264,43 @@ PooledMulti &PooledMulti::operator=(PooledMulti &&other) noexcept {
 }
 
 void PooledMulti::reset() {
-    if (multi_) Pool::Instance().Give(std::move(key_), multi_, sockets_);
+    if (!multi_) return;
+    std::vector<Idle> closing;
+    Shared *share = nullptr;
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        bool mine = false;
+        if (pool.lent) {
+            auto it = std::find(pool.lent->begin(), pool.lent->end(), sockets_);
+            mine = it != pool.lent->end();
+            if (mine) pool.lent->erase(it);
+        }
+        // A handle lent before a fork (in the parent) or kept past the end
+        // of the pool is closed, not kept.
+        if (mine && !pool.unloading && pool.owner == ::getpid()) {
+            pool.idle->push_back(Idle{std::move(key_), multi_, sockets_, Clock::now()});
+            while (pool.idle->size() > IdleLimitLocked()) {
+                closing.push_back(pool.idle->front());
+                pool.idle->erase(pool.idle->begin());
+            }
+        } else {
+            closing.push_back(Idle{std::move(key_), multi_, sockets_, Clock::now()});
+        }
+        if (mine) --pool.users;
+        if (pool.users == 0 && pool.unloading && pool.started) {
+            TeardownLocked(&closing);
+            share = pool.share;
+            pool.share = nullptr;
+            pool.started = false;
+            last = true;
+        }
+    }
     multi_ = nullptr;
+    if (last)
+        FinishTeardown(closing, share);
+    else
+        for (const Idle &idle : closing) CloseIdle(idle);
 }
 
 curl_socket_t PooledMulti::OpenSocket(curlsocktype purpose, curl_sockaddr *address) const {
@@ -259,16 +309,130 @@ curl_socket_t PooledMulti::OpenSocket(curlsocktype purpose, curl_sockaddr *addre
 
 // A connection outlives the transfer that opened it, so its close goes to
 // the handle's record directly.
-void PooledMulti::Track(CURL *easy) const {
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &PoolSockets::Close);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, sockets_);
+bool PooledMulti::Track(CURL *easy) const {
+    return curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &PoolSockets::Close) == CURLE_OK &&
+           curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, sockets_) == CURLE_OK;
 }
 
 namespace connection_pool {
 
-bool Ready() { return Pool::Instance().ready(); }
-PooledMulti Take(const std::string &origin) { return Pool::Instance().Take(origin); }
-void Configure(CURL *easy) { Pool::Instance().Configure(easy); }
+PooledMulti Take(const std::string &origin) {
+    std::vector<Idle> expired;
+    Idle taken{};
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        if (!StartLocked()) return PooledMulti();
+        const auto now = Clock::now();
+        std::vector<Idle> &idle = *pool.idle;
+        std::size_t kept = 0;
+        for (const Idle &i : idle) {
+            if (now - i.since > kIdleLimit)
+                expired.push_back(i);
+            else
+                idle[kept++] = i;
+        }
+        idle.resize(kept);
+        // The most recent for this origin holds its connection; any other
+        // still saves setting a handle up.
+        auto chosen = idle.end();
+        for (auto it = idle.begin(); it != idle.end(); ++it)
+            if (it->origin == origin || chosen == idle.end() || chosen->origin != origin) chosen = it;
+        if (chosen != idle.end()) {
+            taken = *chosen;
+            idle.erase(chosen);
+        }
+        // A handle whose server closed one of its connections meanwhile goes
+        // whole: the stack would take the pending bytes for a live
+        // connection, send on it, and fail a request it must not resend.
+        if (taken.multi && taken.sockets->AnyReadable()) {
+            expired.push_back(taken);
+            taken = Idle{};
+        }
+        if (!taken.multi) {
+            taken.sockets = new PoolSockets;
+            taken.multi = NewMulti(taken.sockets);
+            if (!taken.multi) delete taken.sockets;
+        }
+        if (taken.multi) {
+            pool.lent->push_back(taken.sockets);
+            ++pool.users;
+            pool.peakUsers = std::max(pool.peakUsers, static_cast<std::size_t>(pool.users));
+        }
+    }
+    for (const Idle &old : expired) CloseIdle(old);
+    if (!taken.multi) return PooledMulti();
+    return PooledMulti(origin, taken.multi, taken.sockets);
+}
+
+namespace {
+
+using NewSessionFn = int (*)(SSL *, SSL_SESSION *);
+std::atomic<NewSessionFn> stackNewSession{nullptr};
+
+// Only a session whose handshake verified the peer for the name it was
+// asked for may be resumed later: the stack stores each session as soon as
+// the handshake ends, before it checks the host name itself.
+int OnNewSession(SSL *ssl, SSL_SESSION *session) {
+    const NewSessionFn keep = stackNewSession.load();
+    const char *name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+    X509 *peer = SSL_get0_peer_certificate(ssl);
+    if (!keep || !name || !peer || SSL_get_verify_result(ssl) != X509_V_OK ||
+        X509_check_host(peer, name, 0, 0, nullptr) != 1)
+        return 0;
+    return keep(ssl, session);
+}
+
+// Each new connection: the process's trust store instead of the stack's own
+// parse of the bundle, no session kept from a failed verification, and a
+// body ended by a close without TLS's close alert taken for a cut one.
+CURLcode OnSslContext(CURL *, void *context, void *) {
+    auto *ctx = static_cast<SSL_CTX *>(context);
+    X509_STORE *store = trust_store::Acquire();
+    if (!store) return CURLE_SSL_CACERT_BADFILE;
+    SSL_CTX_set_cert_store(ctx, store);
+    SSL_CTX_clear_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    if (const NewSessionFn stack = SSL_CTX_sess_get_new_cb(ctx)) {
+        if (stack != &OnNewSession) stackNewSession.store(stack);
+        SSL_CTX_sess_set_new_cb(ctx, &OnNewSession);
+    }
+    return CURLE_OK;
+}
+
+}  // namespace
+
+bool Configure(CURL *easy) {
+    CURLSH *share = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        if (!pool.share && pool.started) pool.share = NewShare();
+        if (pool.share) share = pool.share->share;
+    }
+    // Without the share, connections work but do not resume sessions.
+    return (!share || curl_easy_setopt(easy, CURLOPT_SHARE, share) == CURLE_OK) &&
+           // The stack's own age check, for connections the handle keeps.
+           curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, static_cast<long>(kIdleLimit.count())) == CURLE_OK &&
+           // The trust store comes from the context callback; the stack
+           // loads nothing itself, and so caches nothing of its own.
+           curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr) == CURLE_OK &&
+           curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr) == CURLE_OK &&
+           curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L) == CURLE_OK &&
+           curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &OnSslContext) == CURLE_OK;
+}
+
+void Shutdown() {
+    std::vector<Idle> closing;
+    Shared *share = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        pool.unloading = true;
+        if (!pool.started || pool.users > 0 || pool.owner != ::getpid()) return;
+        TeardownLocked(&closing);
+        share = pool.share;
+        pool.share = nullptr;
+        pool.started = false;
+    }
+    FinishTeardown(closing, share);
+}
 
 }  // namespace connection_pool
 }  // namespace vfb

@@ -1,9 +1,9 @@
 // Connections outlive the calls that opened them, as the platform's do: a
 // call reuses an idle connection an earlier call (any export, any thread)
 // left open, so it pays one round trip instead of TCP, TLS and the request.
-// New connections resume the TLS session of an earlier one to the same host,
-// and the trust store is parsed once per pooled multi handle, not once per
-// connection. Nothing here is configured from outside.
+// New connections resume the TLS session of an earlier one to the same host
+// and verify against one trust store for the whole process. Nothing here is
+// configured from outside.
 #pragma once
 
 #include <curl/curl.h>
@@ -15,7 +15,8 @@ namespace vfb {
 struct PoolSockets;
 
 // A multi handle lent to one transfer at a time, together with the idle
-// connections it kept from earlier calls; given back on destruction.
+// connections it kept from earlier calls; given back on destruction. While
+// any is lent, the stack stays set up.
 class PooledMulti {
 public:
     PooledMulti() = default;
@@ -34,7 +35,7 @@ public:
     explicit operator bool() const { return multi_ != nullptr; }
     // Lets the pool see the sockets `easy` opens on this handle: the
     // transfer's own open-socket callback hands its opens to OpenSocket.
-    void Track(CURL *easy) const;
+    bool Track(CURL *easy) const;
     curl_socket_t OpenSocket(curlsocktype purpose, curl_sockaddr *address) const;
     // Gives the handle back now; its easy handles must have been removed.
     void reset();
@@ -47,15 +48,17 @@ private:
 
 namespace connection_pool {
 
-// Sets the stack up once per process; false when it cannot be.
-bool Ready();
 // A multi handle for a transfer to `origin` ("https://host:port"): the one
 // that last served it if it is idle, else any idle one, else a new one.
+// Empty when the stack cannot be set up.
 PooledMulti Take(const std::string &origin);
 // What every transfer on a pooled handle is set up with: the shared TLS
-// sessions, the cached trust store, and the idle age past which a kept
-// connection is not tried.
-void Configure(CURL *easy);
+// sessions, the process's trust store, and the idle age past which a kept
+// connection is not tried. False when the stack refuses any of it.
+bool Configure(CURL *easy);
+// At exit or unload: closes every idle connection and releases the stack
+// once no handle is lent. Later calls still work, without pooling.
+void Shutdown();
 
 }  // namespace connection_pool
 }  // namespace vfb

@@ -75,22 +75,20 @@ struct SlistDeleter {
 };
 
 class Transfer final : public InternetObject {
-    // The whole state of an exchange in one word, in the manner of the
-    // stack's own KEEP_RECV_PAUSE / KEEP_SEND_PAUSE bits.
-    enum State : unsigned {
-        kContentType = 1u << 0,  // the caller named the body's type itself
-        kFollow = 1u << 1,       // a URL open, which follows redirects
-        kStarted = 1u << 2,      // handed to the stack: the request is fixed
-        kBody = 1u << 3,         // a body of the declared length comes in writes
-        kEnded = 1u << 4,        // the caller has finished the body
-        kHeadersIn = 1u << 5,    // the final response's headers have arrived
-        kSendPaused = 1u << 6,   // the stack waits for staged body bytes
-        kRecvPaused = 1u << 7,   // the ring was full: the stack holds the response
-        kDone = 1u << 8,         // the exchange is over; result_ says how
-        kRedirect = 1u << 9,     // this response is a redirect being followed: dropped
+public:
+    // Where the exchange is. Changed only through Enter(), and each step
+    // below says in which phases it may run, in the manner of the stack's
+    // own CURLMstate; what is paused is a separate matter (pausedSend_,
+    // pausedRecv_), as the stack keeps its direction bits apart.
+    enum class Phase {
+        kSetup,        // the request is being built: headers may still be added
+        kSendingBody,  // handed to the stack; the caller's body comes in writes
+        kAwaiting,     // the request is out; the response's headers are awaited
+        kRedirecting,  // a followed redirect's response is being dropped
+        kReceiving,    // the final response's headers are in; its body is read
+        kDone,         // over; result_ says how and endedIn_ where
     };
 
-public:
     Transfer(const CurlTimeouts &timeouts, std::string agent, AccessType access)
         : timeouts_(timeouts), agent_(std::move(agent)), access_(access) {}
 
@@ -106,10 +104,10 @@ public:
 
     bool AddHeaderLine(std::string_view line) {
         std::string_view trimmed = Trim(line);
-        if (trimmed.empty() || Is(kStarted)) return false;
+        if (trimmed.empty() || phase_ != Phase::kSetup) return false;
         // A header line may carry no raw line break of its own.
         if (trimmed.find_first_of("\r\n") != std::string_view::npos) return false;
-        if (StartsWithNoCase(trimmed, "content-type:")) Set(kContentType);
+        if (StartsWithNoCase(trimmed, "content-type:")) ownContentType_ = true;
         headerLines_.emplace_back(trimmed);
         return true;
     }
@@ -128,24 +126,24 @@ public:
     // Starts the exchange and drives it until the response's headers are in.
     bool StartWithoutBody() {
         if (!Start(false, 0)) return false;
-        Drive([this] { return Is(kHeadersIn); });
-        return Succeeded(Is(kHeadersIn));
+        Drive([this] { return HeadersIn(); });
+        return Succeeded(HeadersIn());
     }
 
     // Starts the exchange and drives it until the stack asks for body bytes.
     bool StartWithBody(std::uint32_t total) {
         if (!Start(true, total)) return false;
-        Drive([this] { return Is(kSendPaused) || Is(kHeadersIn); });
-        return Succeeded(Is(kSendPaused) || Is(kHeadersIn));
+        Drive([this] { return pausedSend_ || HeadersIn(); });
+        return Succeeded(pausedSend_ || HeadersIn());
     }
 
     bool OpenUrl() {
-        Set(kFollow);
+        follow_ = true;
         return StartWithoutBody();
     }
 
     bool WriteBody(const unsigned char *data, std::size_t size) {
-        if (!Is(kStarted) || !Is(kBody) || Is(kEnded) || failed()) return false;
+        if (!BodyOpen()) return false;
         if (size > bodyTotal_ - bodyAccepted_) return false;
         while (size > 0) {
             std::size_t n = std::min(size, kUploadBlock - stagedEnd_);
@@ -160,26 +158,27 @@ public:
     }
 
     bool End() {
-        if (!Is(kStarted) || !Is(kBody) || Is(kEnded)) return false;
-        Set(kEnded);
+        if (!hasBody_ || bodyEnded_ || phase_ == Phase::kSetup) return false;
+        bodyEnded_ = true;
         // The declared length is a promise to the server; a short body is never finished.
         if (bodyAccepted_ != bodyTotal_) {
             Abort();
             return false;
         }
         if (!FlushStaging()) return false;
-        Drive([this] { return Is(kHeadersIn); });
-        return Succeeded(Is(kHeadersIn));
+        if (phase_ == Phase::kSendingBody) Enter(Phase::kAwaiting);
+        Drive([this] { return HeadersIn(); });
+        return Succeeded(HeadersIn());
     }
 
     bool ReadBody(unsigned char *buffer, std::size_t size, std::uint32_t *read) {
         *read = 0;
-        if (!Is(kStarted)) return false;
-        if (ringUsed_ == 0 && !Is(kDone)) {
-            Resume(kRecvPaused);
+        if (phase_ == Phase::kSetup) return false;
+        if (ringUsed_ == 0 && phase_ != Phase::kDone) {
+            ResumeReceiving();
             Drive([this] { return ringUsed_ > 0; });
         }
-        if (ringUsed_ == 0) return Is(kDone) && result_ == CURLE_OK;
+        if (ringUsed_ == 0) return phase_ == Phase::kDone && result_ == CURLE_OK;
         std::size_t n = std::min(size, ringUsed_);
         std::size_t first = std::min(n, kReceiveRing - ringStart_);
         std::memcpy(buffer, ring_.get() + ringStart_, first);
@@ -194,7 +193,7 @@ public:
     // a trailer never counts.
     bool Location(std::string *value) const {
         curl_header *header = nullptr;
-        if (!Is(kHeadersIn) ||
+        if (!HeadersIn() ||
             curl_easy_header(easy_.get(), "Location", 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
             return false;
         *value = header->value;
@@ -202,84 +201,98 @@ public:
     }
 
 private:
-    bool Is(unsigned bit) const { return (state_ & bit) != 0; }
-    void Set(unsigned bit) { state_ |= bit; }
-    void Clear(unsigned bit) { state_ &= ~bit; }
+    void Enter(Phase next) { phase_ = next; }
 
-    bool failed() const { return Is(kDone) && result_ != CURLE_OK; }
+    // The final response's headers arrived, whether or not the exchange
+    // failed later (a body cut short): that failure belongs to the reads.
+    bool HeadersIn() const {
+        return phase_ == Phase::kReceiving || (phase_ == Phase::kDone && endedIn_ == Phase::kReceiving);
+    }
+    // Body bytes are taken until the caller ends the body, also once an
+    // early answer came, for as long as the exchange goes on.
+    bool BodyOpen() const {
+        return hasBody_ && !bodyEnded_ &&
+               (phase_ == Phase::kSendingBody || phase_ == Phase::kAwaiting || phase_ == Phase::kReceiving);
+    }
+    bool failed() const { return phase_ == Phase::kDone && result_ != CURLE_OK; }
     // Reaching the wanted state counts even if the exchange failed right
-    // after it (a body cut short): that failure belongs to a later step.
-    bool Succeeded(bool reached) const { return reached || (Is(kDone) && result_ == CURLE_OK); }
+    // after it: that failure belongs to a later step.
+    bool Succeeded(bool reached) const { return reached || (phase_ == Phase::kDone && result_ == CURLE_OK); }
 
     bool Start(bool hasBody, std::uint32_t total) {
-        if (Is(kStarted)) return false;
-        Set(hasBody ? kStarted | kBody : kStarted);
+        if (phase_ != Phase::kSetup) return false;
+        hasBody_ = hasBody;
         bodyTotal_ = total;
-        // A stack that failed to set itself up fails every start.
-        if (!connection_pool::Ready()) return Fail();
+        Enter(hasBody ? Phase::kSendingBody : Phase::kAwaiting);
         easy_.reset(curl_easy_init());
+        // An empty handle: the stack could not be set up.
         multi_ = connection_pool::Take(Origin(url_));
         if (!easy_ || !multi_) return Fail();
         ring_.reset(new unsigned char[kReceiveRing]);
         if (hasBody) staging_.reset(new unsigned char[kUploadBlock]);
 
+        // Every option must take: a stack that ignored one (an older libcurl
+        // without protocol lists, say) would follow redirects it must not.
         CURL *e = easy_.get();
-        curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
-        if (!target_.empty()) curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target_.c_str());
+        bool ok = true;
+        auto set = [&](CURLoption option, auto value) {
+            ok = ok && curl_easy_setopt(e, option, value) == CURLE_OK;
+        };
+        set(CURLOPT_URL, url_.c_str());
+        if (!target_.empty()) set(CURLOPT_REQUEST_TARGET, target_.c_str());
         // The scheme follows the request flags; the operations always ask for
         // TLS. These hold for every hop of a followed redirect too: one never
         // leaves TLS once it was asked for, as the platform's stack refuses
         // such a redirect by default.
         const bool secure = StartsWithNoCase(url_, "https:");
-        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http,https");
-        curl_easy_setopt(e, CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
-        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        curl_easy_setopt(e, CURLOPT_USERAGENT, agent_.c_str());
-        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
-        connection_pool::Configure(e);
-        multi_.Track(e);
-        curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Transfer::OnOpenSocket);
-        curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
+        set(CURLOPT_PROTOCOLS_STR, secure ? "https" : "http,https");
+        set(CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
+        set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        set(CURLOPT_USERAGENT, agent_.c_str());
+        set(CURLOPT_NOSIGNAL, 1L);
+        set(CURLOPT_SSL_VERIFYPEER, 1L);
+        set(CURLOPT_SSL_VERIFYHOST, 2L);
+        set(CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
+        ok = ok && connection_pool::Configure(e) && multi_.Track(e);
+        set(CURLOPT_OPENSOCKETFUNCTION, &Transfer::OnOpenSocket);
+        set(CURLOPT_OPENSOCKETDATA, this);
         // Names are the system resolver's business, as they were before
         // connections were pooled: a changed host table counts at once.
-        curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+        set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
         // The stack resends a request whose reused connection died before any
         // answer; the server may have acted on the first, so this fails instead.
-        curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Transfer::OnPrerequest);
-        curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
-        curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+        set(CURLOPT_PREREQFUNCTION, &Transfer::OnPrerequest);
+        set(CURLOPT_PREREQDATA, this);
+        set(CURLOPT_BUFFERSIZE, kReceiveBuffer);
         // Direct access ignores any proxy the environment names; the
         // preconfigured access leaves the stack's own proxy handling in place.
-        if (access_ == AccessType::kDirect) curl_easy_setopt(e, CURLOPT_PROXY, "");
+        if (access_ == AccessType::kDirect) set(CURLOPT_PROXY, "");
         // A proxy's answer to CONNECT is not the server's: a refused or broken
         // tunnel is a failed connection, never a response.
-        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
-        curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
-        curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+        set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+        set(CURLOPT_HEADERDATA, this);
+        set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+        set(CURLOPT_WRITEDATA, this);
 
         std::vector<std::string> lines = {"Accept: */*", "Expect:"};
         if (verb_ == "GET") {
-            curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+            set(CURLOPT_HTTPGET, 1L);
         } else {
             // Every request that is not a GET declares its length, 0 when it has no body.
-            curl_easy_setopt(e, CURLOPT_POST, 1L);
-            if (verb_ != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, verb_.c_str());
+            set(CURLOPT_POST, 1L);
+            if (verb_ != "POST") set(CURLOPT_CUSTOMREQUEST, verb_.c_str());
             if (hasBody) {
-                curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(total));
-                curl_easy_setopt(e, CURLOPT_READFUNCTION, &Transfer::OnUpload);
-                curl_easy_setopt(e, CURLOPT_READDATA, this);
-                curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(kUploadBlock));
+                set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(total));
+                set(CURLOPT_READFUNCTION, &Transfer::OnUpload);
+                set(CURLOPT_READDATA, this);
+                set(CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(kUploadBlock));
             } else {
-                curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
-                curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+                set(CURLOPT_POSTFIELDS, "");
+                set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
             }
             // The stack would otherwise invent a form Content-Type of its own.
-            if (!Is(kContentType)) lines.emplace_back("Content-Type:");
+            if (!ownContentType_) lines.emplace_back("Content-Type:");
         }
         lines.insert(lines.end(), headerLines_.begin(), headerLines_.end());
         for (const std::string &line : lines) {
@@ -288,8 +301,8 @@ private:
             headers_.release();
             headers_.reset(next);
         }
-        curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get());
-        if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return Fail();
+        set(CURLOPT_HTTPHEADER, headers_.get());
+        if (!ok || curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return Fail();
         return true;
     }
 
@@ -302,12 +315,16 @@ private:
 
     // Ends the exchange for good; the response's bytes already in the ring stay readable.
     void Stop(CURLcode why) {
-        if (!Is(kDone)) {
-            Set(kDone);
-            result_ = why;
-        }
+        Finish(why);
         if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
         multi_.reset();
+    }
+
+    void Finish(CURLcode why) {
+        if (phase_ == Phase::kDone) return;
+        endedIn_ = phase_;
+        result_ = why;
+        Enter(Phase::kDone);
     }
 
     // The platform's stack has always followed these, and only with a
@@ -336,13 +353,15 @@ private:
     // Drops the redirect's response and starts over at its target. Followed
     // by hand because the stack would follow every 3xx.
     void FollowRedirect() {
-        Clear(kRedirect);
+        Enter(Phase::kAwaiting);
         attempts_ = 0;
+        response_ = Framing();
         if (++hops_ > kMaxRedirects) return Stop(CURLE_TOO_MANY_REDIRECTS);
         if (next_.empty()) return Stop(CURLE_URL_MALFORMAT);
         curl_multi_remove_handle(multi_.get(), easy_.get());
-        curl_easy_setopt(easy_.get(), CURLOPT_URL, next_.c_str());
-        if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) Stop(CURLE_FAILED_INIT);
+        if (curl_easy_setopt(easy_.get(), CURLOPT_URL, next_.c_str()) != CURLE_OK ||
+            curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK)
+            Stop(CURLE_FAILED_INIT);
     }
 
     // Hands the staged block to the connection and waits until the stack has
@@ -352,20 +371,26 @@ private:
             stagedStart_ = stagedEnd_ = 0;
             return !failed();
         }
-        Resume(kSendPaused);
-        Drive(
-            [this] { return stagedStart_ == stagedEnd_ && (Is(kSendPaused) || bodyHanded_ == bodyTotal_); });
+        ResumeSending();
+        Drive([this] { return stagedStart_ == stagedEnd_ && (pausedSend_ || bodyHanded_ == bodyTotal_); });
         if (stagedStart_ != stagedEnd_ || failed()) return false;
         stagedStart_ = stagedEnd_ = 0;
         return true;
     }
 
-    // `paused` is kSendPaused or kRecvPaused.
-    void Resume(unsigned paused) {
-        if (Is(kDone) || !easy_ || !Is(paused)) return;
-        Clear(paused);
-        curl_easy_pause(easy_.get(),
-                        (Is(kRecvPaused) ? CURLPAUSE_RECV : 0) | (Is(kSendPaused) ? CURLPAUSE_SEND : 0));
+    void ResumeSending() {
+        if (!pausedSend_) return;
+        pausedSend_ = false;
+        Unpause();
+    }
+    void ResumeReceiving() {
+        if (!pausedRecv_) return;
+        pausedRecv_ = false;
+        Unpause();
+    }
+    void Unpause() {
+        if (phase_ == Phase::kDone || !easy_) return;
+        curl_easy_pause(easy_.get(), (pausedRecv_ ? CURLPAUSE_RECV : 0) | (pausedSend_ ? CURLPAUSE_SEND : 0));
     }
 
     // Runs the stack until `reached`, the end of the exchange, or a stall:
@@ -379,24 +404,20 @@ private:
         // Counted from here: time the caller spent elsewhere was not the stack's.
         auto deadline = Clock::now() + limit;
         std::uint64_t seen = moved_;
-        while (!Is(kDone) && !reached()) {
+        while (phase_ != Phase::kDone && !reached()) {
             int running = 0;
             if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
                 Fail();
                 break;
             }
-            if (Is(kRedirect)) {
+            if (phase_ == Phase::kRedirecting) {
                 FollowRedirect();
                 continue;
             }
             int queued = 0;
-            while (CURLMsg *msg = curl_multi_info_read(multi_.get(), &queued)) {
-                if (msg->msg == CURLMSG_DONE) {
-                    Set(kDone);
-                    result_ = msg->data.result;
-                }
-            }
-            if (Is(kDone) || reached()) break;
+            while (CURLMsg *msg = curl_multi_info_read(multi_.get(), &queued))
+                if (msg->msg == CURLMSG_DONE) Finish(msg->data.result);
+            if (phase_ == Phase::kDone || reached()) break;
             const auto now = Clock::now();
             if (moved_ != seen) {
                 seen = moved_;
@@ -411,24 +432,72 @@ private:
         }
     }
 
-    // The stack keeps the headers themselves; what matters here is the end
-    // of a response's headers, where the response is known to be final or not.
+    // How the response being read declares its end. Conflicting or malformed
+    // lengths leave no way to tell where this answer ends and the next
+    // begins, so such a response is cut (and its connection closed).
+    struct Framing {
+        bool http10 = false;
+        bool hasLength = false;
+        bool bad = false;
+        std::string length;
+
+        void Take(std::string_view value) {
+            value = Trim(value);
+            // A list of equal values is the one value; anything else is a conflict.
+            while (!value.empty()) {
+                const std::size_t comma = value.find(',');
+                const std::string_view one = Trim(value.substr(0, comma));
+                if (one.empty() || one.find_first_not_of("0123456789") != std::string_view::npos)
+                    bad = true;
+                else if (hasLength && one != length)
+                    bad = true;
+                hasLength = true;
+                length.assign(one);
+                if (comma == std::string_view::npos) break;
+                value.remove_prefix(comma + 1);
+            }
+            if (value.empty() && !hasLength) bad = true;
+        }
+    };
+
+    // The stack keeps the headers themselves; what matters here is the
+    // framing, and the end of a response's headers, where the response is
+    // known to be final or not.
     static std::size_t OnHeader(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
         t->moved_ += n;
-        if (t->Is(kHeadersIn) || t->Is(kRedirect) || !Trim(std::string_view(data, n)).empty()) return n;
+        // Trailers, and the headers of a redirect being dropped.
+        if (t->phase_ == Phase::kReceiving || t->phase_ == Phase::kRedirecting) return n;
+        const std::string_view line = Trim(std::string_view(data, n));
+        if (StartsWithNoCase(line, "HTTP/")) {
+            t->response_ = Framing();  // each response, interim ones too, frames itself
+            t->response_.http10 = StartsWithNoCase(line, "HTTP/1.0");
+            return n;
+        }
+        if (StartsWithNoCase(line, "content-length:")) {
+            t->response_.Take(line.substr(std::strlen("content-length:")));
+            return n;
+        }
+        if (!line.empty()) return n;
         long status = 0;
         curl_easy_getinfo(t->easy_.get(), CURLINFO_RESPONSE_CODE, &status);
         if (status < 200) return n;  // an interim answer: the real one follows
+        if (t->response_.bad) {
+            t->Enter(Phase::kReceiving);
+            return 0;  // the stack fails the transfer and closes the connection
+        }
+        // An HTTP/1.0 server's idea of a kept connection is not to be trusted
+        // with the next request.
+        if (t->response_.http10) curl_easy_setopt(t->easy_.get(), CURLOPT_FORBID_REUSE, 1L);
         curl_header *location = nullptr;
-        if (t->Is(kFollow) && Followed(status) &&
+        if (t->follow_ && Followed(status) &&
             curl_easy_header(t->easy_.get(), "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK &&
             *location->value) {
             t->next_ = t->RedirectTarget(location->value);
-            t->Set(kRedirect);
+            t->Enter(Phase::kRedirecting);
         } else {
-            t->Set(kHeadersIn);
+            t->Enter(Phase::kReceiving);
         }
         return n;
     }
@@ -449,13 +518,15 @@ private:
     static std::size_t OnBody(char *data, std::size_t size, std::size_t count, void *self) {
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
-        if (t->Is(kRedirect)) {
+        if (t->phase_ == Phase::kRedirecting) {
             t->moved_ += n;
             return n;
         }
-        t->Set(kHeadersIn);
+        // A body without headers (HTTP/0.9 is refused by the stack) still
+        // makes this the final response.
+        if (t->phase_ != Phase::kReceiving) t->Enter(Phase::kReceiving);
         if (n > kReceiveRing - t->ringUsed_) {
-            t->Set(kRecvPaused);
+            t->pausedRecv_ = true;
             return CURL_WRITEFUNC_PAUSE;
         }
         t->moved_ += n;
@@ -471,7 +542,7 @@ private:
         auto *t = static_cast<Transfer *>(self);
         const std::size_t available = t->stagedEnd_ - t->stagedStart_;
         if (available == 0) {
-            t->Set(kSendPaused);
+            t->pausedSend_ = true;
             return CURL_READFUNC_PAUSE;
         }
         const std::size_t n = std::min(size * count, available);
@@ -487,12 +558,20 @@ private:
     AccessType access_;
     std::string url_, target_, verb_;
     std::vector<std::string> headerLines_;
+    bool ownContentType_ = false;  // the caller named the body's type itself
+    bool follow_ = false;          // a URL open, which follows redirects
+    bool hasBody_ = false;         // a body of the declared length comes in writes
+    bool bodyEnded_ = false;       // the caller has finished it
 
-    unsigned state_ = 0;
+    Phase phase_ = Phase::kSetup;
+    Phase endedIn_ = Phase::kSetup;
+    bool pausedSend_ = false;  // the stack waits for staged body bytes
+    bool pausedRecv_ = false;  // the ring was full: the stack holds the response
     PooledMulti multi_;
     std::unique_ptr<CURL, CurlEasyDeleter> easy_;
     std::unique_ptr<curl_slist, SlistDeleter> headers_;
     CURLcode result_ = CURLE_OK;
+    Framing response_;
 
     std::uint64_t moved_ = 0;  // bytes either way, for the stall rule
     long hops_ = 0;            // redirects followed so far

@@ -1,6 +1,7 @@
 #include "platform/posix/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <type_traits>
 
 #include "platform/write_buffer.h"
 #include "text/text.h"
@@ -19,6 +22,20 @@ namespace {
 // Uploads read their media in 1 KiB chunks; one system call per chunk cost
 // more than the encryption of the whole body.
 constexpr std::size_t kReadBuffer = 64 * 1024;
+
+class PosixFile;
+
+// The files the library has open, so that a forked child closes its copies:
+// a copy would keep the parent's lock (flock belongs to the open file, not
+// the process) for as long as the child lives, and no later call could
+// replace that file. Plain data: it must outlive static destruction.
+struct OpenFiles {
+    std::mutex mutex;
+    PosixFile *first = nullptr;
+    bool forkHandler = false;
+};
+static_assert(std::is_trivially_destructible<OpenFiles>::value, "used during static destruction");
+OpenFiles openFiles;
 
 class PosixFile final : public File {
     // Every byte or failure; the write buffer's way to the file. Defined
@@ -39,9 +56,22 @@ class PosixFile final : public File {
     }
 
 public:
-    explicit PosixFile(int fd) : fd_(fd) {}
+    explicit PosixFile(int fd) : fd_(fd) {
+        std::lock_guard<std::mutex> lock(openFiles.mutex);
+        if (!openFiles.forkHandler)
+            openFiles.forkHandler = ::pthread_atfork([] { openFiles.mutex.lock(); },
+                                                     [] { openFiles.mutex.unlock(); }, &CloseCopies) == 0;
+        next_ = openFiles.first;
+        if (next_) next_->previous_ = this;
+        openFiles.first = this;
+    }
     ~PosixFile() override {
         Flush();
+        {
+            std::lock_guard<std::mutex> lock(openFiles.mutex);
+            (previous_ ? previous_->next_ : openFiles.first) = next_;
+            if (next_) next_->previous_ = previous_;
+        }
         ::close(fd_);
     }
     PosixFile(const PosixFile &) = delete;
@@ -97,6 +127,13 @@ public:
     }
 
 private:
+    // In the child, after fork: the threads using these files are gone.
+    static void CloseCopies() {
+        for (PosixFile *f = openFiles.first; f; f = f->next_) ::close(f->fd_);
+        openFiles.first = nullptr;
+        openFiles.mutex.unlock();
+    }
+
     // A failure after some bytes were read returns those bytes; the next
     // call meets the failure again and reports it.
     static bool Partial(std::size_t done, std::uint32_t *read) {
@@ -124,6 +161,7 @@ private:
     WriteBuffer written_;
     std::unique_ptr<unsigned char[]> readBuffer_;
     std::size_t readStart_ = 0, readEnd_ = 0;
+    PosixFile *previous_ = nullptr, *next_ = nullptr;
 };
 
 }  // namespace
