@@ -37,6 +37,7 @@ answers: 200 with {"id":"1"}. A response is an object with any of:
   body_file      path of a file whose bytes are the body
   content_length false: send no Content-Length and end the body by closing
   chunked        true: send the body with chunked transfer coding
+  version        the status line's protocol version, default "HTTP/1.1"
   cert           "default", "wrong_host" or "untrusted": the certificate for
                  this connection
   expect_continue false: do not answer "Expect: 100-continue"
@@ -516,7 +517,7 @@ class Connection:
             headers.append(("Content-Length", str(self.body.size)))
         if "connection" not in names and not self.keep_alive():
             headers.append(("Connection", "close"))
-        head = "HTTP/1.1 %d %s\r\n" % (status, reason)
+        head = "%s %d %s\r\n" % (answer.get("version", "HTTP/1.1"), status, reason)
         head += "".join("%s: %s\r\n" % h for h in headers) + "\r\n"
         self.send(head.encode("latin-1"))
         if not no_body:

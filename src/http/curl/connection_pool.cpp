@@ -101,6 +101,10 @@ struct PoolState {
 static_assert(std::is_trivially_destructible<PoolState>::value, "the pool must survive static destruction");
 PoolState pool;
 
+// Each connection (the stack makes a context per connection) records
+// whether its peer sent TLS's close alert, under this index.
+int closeAlertIndex = -1;
+
 void CloseIdle(const Idle &idle) {
     curl_multi_cleanup(idle.multi);
     delete idle.sockets;
@@ -245,6 +249,10 @@ void FinishTeardown(const std::vector<Idle> &closing, Shared *share) {
     // users with dangling ones.
     if (share && curl_share_cleanup(share->share) == CURLSHE_OK) delete share;
     trust_store::Release();
+    // Every connection is closed: no context holds the index any more, and
+    // its free function must not outlive an unload.
+    if (closeAlertIndex >= 0) CRYPTO_free_ex_index(CRYPTO_EX_INDEX_SSL_CTX, closeAlertIndex);
+    closeAlertIndex = -1;
     curl_global_cleanup();
 }
 
@@ -382,15 +390,37 @@ int OnNewSession(SSL *ssl, SSL_SESSION *session) {
     return keep(ssl, session);
 }
 
+void FreeCloseAlert(void *, void *flag, CRYPTO_EX_DATA *, int, long, void *) {
+    delete static_cast<CloseAlertFlag *>(flag);
+}
+
+void OnTlsEvent(const SSL *ssl, int where, int alert) {
+    // Our own close alert, written when the connection closes, does not count.
+    if ((where & SSL_CB_READ_ALERT) != SSL_CB_READ_ALERT || (alert & 0xff) != SSL3_AD_CLOSE_NOTIFY) return;
+    if (auto *flag =
+            static_cast<CloseAlertFlag *>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), closeAlertIndex)))
+        (*flag)->store(true);
+}
+
 // Each new connection: the process's trust store instead of the stack's own
 // parse of the bundle, no session kept from a failed verification, and a
-// body ended by a close without TLS's close alert taken for a cut one.
+// record of the peer's close alert.
 CURLcode OnSslContext(CURL *, void *context, void *) {
     auto *ctx = static_cast<SSL_CTX *>(context);
     X509_STORE *store = trust_store::Acquire();
     if (!store) return CURLE_SSL_CACERT_BADFILE;
     SSL_CTX_set_cert_store(ctx, store);
-    SSL_CTX_clear_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        if (closeAlertIndex < 0)
+            closeAlertIndex = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, &FreeCloseAlert);
+    }
+    auto *flag = new CloseAlertFlag(std::make_shared<std::atomic<bool>>(false));
+    if (closeAlertIndex < 0 || SSL_CTX_set_ex_data(ctx, closeAlertIndex, flag) != 1) {
+        delete flag;
+        return CURLE_OUT_OF_MEMORY;
+    }
+    SSL_CTX_set_info_callback(ctx, &OnTlsEvent);
     if (const NewSessionFn stack = SSL_CTX_sess_get_new_cb(ctx)) {
         if (stack != &OnNewSession) stackNewSession.store(stack);
         SSL_CTX_sess_set_new_cb(ctx, &OnNewSession);
@@ -399,6 +429,16 @@ CURLcode OnSslContext(CURL *, void *context, void *) {
 }
 
 }  // namespace
+
+CloseAlertFlag CloseAlertOf(CURL *easy) {
+    curl_tlssessioninfo *info = nullptr;
+    if (closeAlertIndex < 0 || curl_easy_getinfo(easy, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || !info ||
+        info->backend != CURLSSLBACKEND_OPENSSL || !info->internals)
+        return nullptr;
+    auto *flag = static_cast<CloseAlertFlag *>(
+        SSL_CTX_get_ex_data(SSL_get_SSL_CTX(static_cast<SSL *>(info->internals)), closeAlertIndex));
+    return flag ? *flag : nullptr;
+}
 
 bool Configure(CURL *easy) {
     CURLSH *share = nullptr;

@@ -8,6 +8,8 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace vfb {
@@ -56,6 +58,11 @@ PooledMulti Take(const std::string &origin);
 // sessions, the process's trust store, and the idle age past which a kept
 // connection is not tried. False when the stack refuses any of it.
 bool Configure(CURL *easy);
+// Whether a TLS connection received its peer's close alert; it outlives
+// the connection, for the transfer to ask once the connection has ended.
+using CloseAlertFlag = std::shared_ptr<std::atomic<bool>>;
+// The flag of the TLS connection `easy` reads from now; null for plain HTTP.
+CloseAlertFlag CloseAlertOf(CURL *easy);
 // At exit or unload: closes every idle connection and releases the stack
 // once no handle is lent. Later calls still work, without pooling.
 void Shutdown();

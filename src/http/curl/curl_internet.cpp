@@ -322,6 +322,7 @@ private:
 
     void Finish(CURLcode why) {
         if (phase_ == Phase::kDone) return;
+        if (why == CURLE_OK && closeAlert_ && !closeAlert_->load()) why = CURLE_PARTIAL_FILE;
         endedIn_ = phase_;
         result_ = why;
         Enter(Phase::kDone);
@@ -437,6 +438,7 @@ private:
     // begins, so such a response is cut (and its connection closed).
     struct Framing {
         bool http10 = false;
+        bool chunked = false;
         bool hasLength = false;
         bool bad = false;
         std::string length;
@@ -479,6 +481,10 @@ private:
             t->response_.Take(line.substr(std::strlen("content-length:")));
             return n;
         }
+        if (StartsWithNoCase(line, "transfer-encoding:")) {
+            t->response_.chunked = true;  // the stack itself refuses codings it cannot end
+            return n;
+        }
         if (!line.empty()) return n;
         long status = 0;
         curl_easy_getinfo(t->easy_.get(), CURLINFO_RESPONSE_CODE, &status);
@@ -490,6 +496,11 @@ private:
         // An HTTP/1.0 server's idea of a kept connection is not to be trusted
         // with the next request.
         if (t->response_.http10) curl_easy_setopt(t->easy_.get(), CURLOPT_FORBID_REUSE, 1L);
+        // A body that only the connection's end ends is complete only with
+        // TLS's close alert before that end; a bare close may be a cut.
+        t->closeAlert_ = nullptr;
+        if (!t->response_.hasLength && !t->response_.chunked && status != 204 && status != 304)
+            t->closeAlert_ = connection_pool::CloseAlertOf(t->easy_.get());
         curl_header *location = nullptr;
         if (t->follow_ && Followed(status) &&
             curl_easy_header(t->easy_.get(), "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK &&
@@ -572,6 +583,7 @@ private:
     std::unique_ptr<curl_slist, SlistDeleter> headers_;
     CURLcode result_ = CURLE_OK;
     Framing response_;
+    connection_pool::CloseAlertFlag closeAlert_;  // set while a close-delimited body is read
 
     std::uint64_t moved_ = 0;  // bytes either way, for the stall rule
     long hops_ = 0;            // redirects followed so far

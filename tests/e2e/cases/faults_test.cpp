@@ -32,6 +32,7 @@ enum class Setup {
     kReadMidAnswer,   // another party opens the output file for reading while the call writes it
     kAfterKeepAlive,  // a first call of the export left its connection open
     kAfterIdleClose,  // the same, but the service dropped that connection while it was idle
+    kAfterHttp10,     // the same, but that first answer was HTTP/1.0 (chunked, "kept alive")
 };
 
 struct FaultRow {
@@ -214,6 +215,9 @@ const std::vector<FaultRow> &FaultRows() {
                 r.setup = Setup::kAfterIdleClose;
                 r.connections = 2;
                 add("ServiceDroppedTheIdleConnection", r);
+                // An HTTP/1.0 server's keep-alive is never trusted with the next request.
+                r.setup = Setup::kAfterHttp10;
+                add("NeverReusesAnHttp10Connection", r);
             }
             // ...but a request the service may have acted on is never sent again.
             {
@@ -328,10 +332,16 @@ void FaultRowTest::Run(const FaultRow &row) {
     }
 
     std::vector<Response> script = row.script;
-    const bool reuse = row.setup == Setup::kAfterKeepAlive || row.setup == Setup::kAfterIdleClose;
+    const bool reuse = row.setup == Setup::kAfterKeepAlive || row.setup == Setup::kAfterIdleClose ||
+                       row.setup == Setup::kAfterHttp10;
     if (reuse) {
         Response first = Answer(row.exp.family, "{\"id\":\"first\"}");
-        script.insert(script.begin(), first.WithKeepAlive(row.setup == Setup::kAfterKeepAlive ? 10 : 0.3));
+        if (row.setup == Setup::kAfterHttp10) {
+            first.version = "HTTP/1.0";
+            first.chunked = true;
+            first.WithHeader("Connection", "keep-alive");
+        }
+        script.insert(script.begin(), first.WithKeepAlive(row.setup == Setup::kAfterIdleClose ? 0.3 : 10));
     }
     if (row.setup == Setup::kHugeAnswer) {
         // Sparse: the 100 MiB cost the service a read, not the sandbox's memory.

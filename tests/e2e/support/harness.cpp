@@ -221,6 +221,7 @@ std::string Response::ToJson() const {
     if (!cert.empty()) j += ", \"cert\": " + JsonQuote(cert);
     if (!contentLength) j += ", \"content_length\": false";
     if (chunked) j += ", \"chunked\": true";
+    if (!version.empty()) j += ", \"version\": \"" + version + "\"";
     if (keepAliveSeconds > 0) j += ", \"keep_alive\": " + std::to_string(keepAliveSeconds);
     return j + "}";
 }

@@ -32,6 +32,7 @@ struct Response {
     std::string cert;      // "", "wrong_host" or "untrusted"
     bool contentLength = true;
     bool chunked = false;
+    std::string version;          // the status line's, "HTTP/1.1" when empty
     double keepAliveSeconds = 0;  // keep_alive: the connection stays open this long for a next request
 
     static Response Ok(std::string body) {

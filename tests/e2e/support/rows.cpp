@@ -154,6 +154,27 @@ const std::vector<Row> &FetchRows() {
                              {"FaceBookToken", {"https://graph.facebook.com/d", "$OUT"}}, {closeDelimited},
                              FetchRequest(kGraphHost, "/d"), VFB_DONE, FileExpect::Content(Filler(1500))));
         }
+        // Without a declared length only TLS's close alert ends a body: a bare
+        // close may be an attacker's cut.
+        {
+            Response cut = Response::Ok(Filler(1500));
+            cut.contentLength = false;
+            cut.WithFault(
+                "{\"type\": \"close\", \"stage\": \"during_response_body\", \"after_bytes\": 1500}");
+            v.push_back(Make("CloseDelimitedWithoutCloseAlertIsCut",
+                             {"FaceBookToken", {"https://graph.facebook.com/d", "$OUT"}}, {cut},
+                             FetchRequest(kGraphHost, "/d"), VFB_ERR_READ,
+                             FileExpect::Content(Filler(1500))));
+        }
+        // Lengths that disagree or do not parse leave no way to tell where
+        // the answer ends: nothing of it is taken.
+        for (const auto &lengths : std::vector<std::pair<std::string, std::vector<std::string>>>{
+                 {"ConflictingContentLengthsAreCut", {"6", "4"}}, {"MalformedContentLengthIsCut", {"6x"}}}) {
+            Response r = Response::Ok("abcdef");
+            for (const std::string &value : lengths.second) r.WithHeader("Content-Length", value);
+            v.push_back(Make(lengths.first, {"FaceBookToken", {"https://graph.facebook.com/g", "$OUT"}}, {r},
+                             FetchRequest(kGraphHost, "/g"), VFB_ERR_READ, FileExpect::Content("")));
+        }
         // A read that fails after some chunks: reported, and the bytes received so far kept.
         v.push_back(Make(
             "CutShortKeepsWhatArrived", {"FaceBookToken", {"https://graph.facebook.com/e", "$OUT"}},
