@@ -53,8 +53,7 @@ public:
         thread_ = std::thread([this] { Serve(); });
     }
     ~LoopbackServer() {
-        shutdown(listener_, SHUT_RDWR);
-        Join();
+        Stop();
         close(listener_);
     }
 
@@ -62,6 +61,11 @@ public:
     // this, `received` is safe to read.
     void Join() {
         if (thread_.joinable()) thread_.join();
+    }
+    // Takes no further connection; after this, `received` is safe to read.
+    void Stop() {
+        shutdown(listener_, SHUT_RDWR);
+        Join();
     }
 
     std::uint16_t port = 0;
@@ -120,6 +124,12 @@ LoopbackServer::Answer Reply(std::string status, std::string headers, std::strin
         SendAll(fd, "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
                         "\r\nConnection: close\r\n" + headers + "\r\n" + body);
     };
+}
+
+// The request's Host value ("127.0.0.1:port"), for answers that name their own server.
+std::string HostOf(const Received &r) {
+    const std::size_t at = r.head.find("\r\nHost: ") + 8;
+    return r.head.substr(at, r.head.find("\r\n", at) - at);
 }
 
 class CurlTransport : public ::testing::Test {
@@ -201,7 +211,15 @@ TEST_F(CurlTransport, ABodyIsStreamedWithItsDeclaredLengthAndNeverChunked) {
 }
 
 TEST_F(CurlTransport, AShortBodyIsNeverFinished) {
-    LoopbackServer server({[](int, const Received &) {}});
+    // Answers as soon as any body byte arrives, as a server taking what it got.
+    auto answerWhatArrived = [](int fd, const Received &r) {
+        timeval limit{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char byte;
+        if (!r.body.empty() || recv(fd, &byte, 1, 0) == 1)
+            SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    };
+    LoopbackServer server({answerWhatArrived}, false);
     CurlInternet net;
     Exchange e = Open(net, server.port, "POST", "/up");
     ASSERT_TRUE(net.SendWithBody(e.request, 100));
@@ -229,25 +247,32 @@ TEST_F(CurlTransport, ALargeDownloadArrivesWholeThroughSmallReads) {
 }
 
 TEST_F(CurlTransport, RedirectsAreReportedOnRequestsAndFollowedByUrlOpens) {
-    // The reported Location is the response's first, never a later one's nor a trailer's.
-    auto twoLocationsAndATrailer = [](int fd, const Received &) {
+    // The reported Location is the final response's first, never an interim answer's, a later
+    // one's nor a trailer's.
+    auto interimThenTwoLocations = [](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 103 Early Hints\r\nLocation: /interim\r\n\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // not in the same read
         SendAll(fd,
                 "HTTP/1.1 302 Found\r\nLocation: https://example.invalid/cb#access_token=t\r\n"
                 "Location: /second\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
                 "5\r\nmoved\r\n0\r\nLocation: /trailer\r\n\r\n");
     };
-    LoopbackServer server({twoLocationsAndATrailer, Reply("302 Found", "Location: /final\r\n", "moved"),
+    LoopbackServer server({interimThenTwoLocations, Reply("302 Found", "Location: /final\r\n", "moved"),
                            Reply("200 OK", "", "final")});
     CurlInternet net;
     Exchange e = Open(net, server.port, "POST", "/dialog");
     ASSERT_TRUE(net.Send(e.request, WStringView()));
-    bool ok;
-    EXPECT_EQ(ReadAll(net, e.request, 4095, &ok), "moved");
+    // Known once the request is sent, as with the platform's stack.
     WChar location[64] = {};
     std::uint32_t size = sizeof location;
     ASSERT_TRUE(net.QueryLocation(e.request, location, &size));
     EXPECT_EQ(WString(location), W("https://example.invalid/cb#access_token=t"));
     EXPECT_EQ(size, 41 * sizeof(WChar));
+    bool ok;
+    EXPECT_EQ(ReadAll(net, e.request, 4095, &ok), "moved");
+    size = sizeof location;
+    ASSERT_TRUE(net.QueryLocation(e.request, location, &size));
+    EXPECT_EQ(WString(location), W("https://example.invalid/cb#access_token=t"));
     // Too small a field: refused and left untouched.
     WChar tiny[8] = {'u', 0};
     size = sizeof tiny;
@@ -266,12 +291,14 @@ TEST_F(CurlTransport, RedirectsAreReportedOnRequestsAndFollowedByUrlOpens) {
 }
 
 // A URL open follows what the platform's stack has always followed; any other
-// 3xx is the answer itself. Each hop keeps the open's protections.
+// 3xx is the answer itself. Each hop keeps the open's protections. An interim
+// (1xx) answer is never taken for the redirect, nor for the answer.
 TEST_F(CurlTransport, UrlOpensFollowOnlyTheClassicRedirects) {
     struct Row {
         const char *status;
-        const char *location;
-        const char *body;  // null: the open fails
+        const char *location;      // "$HOST": this server's host and port
+        const char *body;          // null: the open fails
+        const char *interim = "";  // sent before the answer
     } rows[] = {
         {"300 Multiple Choices", "/next", "moved"},
         {"301 Moved Permanently", "/next", "final"},
@@ -283,13 +310,23 @@ TEST_F(CurlTransport, UrlOpensFollowOnlyTheClassicRedirects) {
         {"399 Odd", "/next", "moved"},
         {"302 Found", nullptr, "moved"},
         {"302 Found", "file:///etc/passwd", nullptr},
-        {"302 Found", "http://user@127.0.0.1/next", nullptr},
+        // A user name is refused even where the server would answer.
+        {"302 Found", "http://user@$HOST/next", nullptr},
+        {"302 Found", "http://user:pw@$HOST/next", nullptr},
+        {"302 Found", "/next", "final", "HTTP/1.1 100 Continue\r\n\r\n"},
+        {"302 Found", "/next", "final", "HTTP/1.1 103 Early Hints\r\nLink: </s.css>; rel=preload\r\n\r\n"},
     };
     CurlInternet net;
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.status) + " to " + (row.location ? row.location : "nowhere"));
-        std::string location = row.location ? std::string("Location: ") + row.location + "\r\n" : "";
-        LoopbackServer server({Reply(row.status, location, "moved"), Reply("200 OK", "", "final")});
+        auto redirect = [&row](int fd, const Received &r) {
+            std::string location = row.location ? row.location : "";
+            if (location.find("$HOST") != std::string::npos)
+                location.replace(location.find("$HOST"), 5, HostOf(r));
+            SendAll(fd, row.interim);
+            Reply(row.status, row.location ? "Location: " + location + "\r\n" : "", "moved")(fd, r);
+        };
+        LoopbackServer server({redirect, Reply("200 OK", "", "final")});
         InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
         InternetHandle url =
             net.OpenUrl(root, W("http://127.0.0.1:" + std::to_string(server.port) + "/start"), kUrlFlags);
@@ -317,6 +354,33 @@ TEST_F(CurlTransport, UrlOpensFollowOnlyTheClassicRedirects) {
         if (url) net.Close(url);
         net.Close(root);
     }
+}
+
+// A call rides the connection an earlier one left open; when that connection
+// dies after the request went out, the server may have acted on it, so it is
+// never sent again: the call fails.
+TEST_F(CurlTransport, ARequestLostOnAReusedConnectionIsNeverSentAgain) {
+    std::string unanswered;
+    auto answerThenDropTheNext = [&unanswered](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
+        char buf[4096];
+        ssize_t n;
+        while (unanswered.find("\r\n\r\n") == std::string::npos && (n = recv(fd, buf, sizeof buf, 0)) > 0)
+            unanswered.append(buf, static_cast<std::size_t>(n));
+    };
+    LoopbackServer server({answerThenDropTheNext, Reply("200 OK", "", "sent again")});
+    CurlInternet net;
+    Exchange e = Open(net, server.port, "POST", "/first");
+    ASSERT_TRUE(net.Send(e.request, WStringView()));
+    bool ok;
+    EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "first");
+    CloseAll(net, e);
+    e = Open(net, server.port, "POST", "/second");
+    EXPECT_FALSE(net.Send(e.request, WStringView()));
+    CloseAll(net, e);
+    server.Stop();
+    EXPECT_EQ(server.received.size(), 1u) << "connections";
+    EXPECT_EQ(unanswered.rfind("POST /second HTTP/1.1\r\n", 0), 0u) << unanswered;
 }
 
 // Sets the proxy variables the stack reads for the scope, and restores them.
@@ -351,8 +415,10 @@ TEST_F(CurlTransport, AProxysOwnAnswerIsNeverTakenForTheServersAndDirectAccessSk
     auto acceptThenHangUp = [](int fd, const Received &) {
         SendAll(fd, "HTTP/1.1 200 Connection established\r\n\r\n");
     };
+    // The proxy would also serve the direct request; it must not get it.
     LoopbackServer proxy({Reply("407 Proxy Authentication Required", "", "denied"), acceptThenHangUp,
-                          Reply("200 OK", "", "proxied"), Reply("200 OK", "", "direct")});
+                          Reply("200 OK", "", "proxied"), Reply("200 OK", "", "proxied too")});
+    LoopbackServer server({Reply("200 OK", "", "direct")});
     ScopedProxyEnvironment environment("http://127.0.0.1:" + std::to_string(proxy.port));
     CurlInternet net;
     InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
@@ -365,16 +431,17 @@ TEST_F(CurlTransport, AProxysOwnAnswerIsNeverTakenForTheServersAndDirectAccessSk
     net.Close(url);
     net.Close(root);
 
-    Exchange e = Open(net, proxy.port, "POST", "/direct");
+    Exchange e = Open(net, server.port, "POST", "/direct");
     ASSERT_TRUE(net.Send(e.request, WStringView()));
     EXPECT_EQ(ReadAll(net, e.request, 512, &ok), "direct");
     CloseAll(net, e);
-    proxy.Join();
-    ASSERT_EQ(proxy.received.size(), 4u);
+    proxy.Stop();
+    server.Stop();
+    ASSERT_EQ(proxy.received.size(), 3u);
     EXPECT_EQ(proxy.received[0].head.rfind("CONNECT example.invalid:443 HTTP/1.1\r\n", 0), 0u);
     EXPECT_EQ(proxy.received[1].head.rfind("CONNECT example.invalid:443 HTTP/1.1\r\n", 0), 0u);
     EXPECT_EQ(proxy.received[2].head.rfind("GET http://example.invalid/through HTTP/1.1\r\n", 0), 0u);
-    EXPECT_EQ(proxy.received[3].head.rfind("POST /direct HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(server.received.at(0).head.rfind("POST /direct HTTP/1.1\r\n", 0), 0u);
 }
 
 TEST_F(CurlTransport, ABodyCutShortFailsTheRead) {
@@ -442,13 +509,15 @@ TEST_F(CurlTransport, AStalledServerFailsWithinTheStallTimeout) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
-// The stall rule is about silence, not speed: a byte now and then keeps a transfer alive.
+// The stall rule is about silence, not speed: a byte now and then keeps a
+// transfer alive, within one wait (the head, longer than the limit in all) as
+// across reads (the body).
 TEST_F(CurlTransport, ASlowButSteadyServerIsNeverCut) {
     LoopbackServer server({[](int fd, const Received &) {
-        SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n");
-        for (char c : std::string("abc")) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-            SendAll(fd, std::string(1, c));
+        for (const char *piece : {"HTTP/1.1 200 OK\r\n", "Content-Length: 3\r\n", "X-Slow: 1\r\n",
+                                  "X-Slow: 2\r\n", "X-Slow: 3\r\n", "\r\n", "a", "b", "c"}) {
+            if (*piece != 'H') std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            SendAll(fd, piece);
         }
     }});
     CurlTimeouts shrunk;

@@ -124,6 +124,13 @@ const std::vector<FaultRow> &FaultRows() {
             add("UntrustedCertificate", failed({Response::Cert("untrusted")}, Setup::kNone, 0, 1));
             add("CertificateForAnotherHost", failed({Response::Cert("wrong_host")}, Setup::kNone, 0, 1));
             add("HandshakeAborted", failed({Response::Fault("\"abort_handshake\"")}, Setup::kNone, 0, 1));
+            // A URL open never leaves TLS for a redirect. The target is the service's
+            // own port, so that a plain request, had it gone out, would show there.
+            if (f == Family::kFetch || f == Family::kNotes) {
+                Response toPlain = Response::Status(302, "moved");
+                toPlain.WithHeader("Location", "http://graph.facebook.com:443/plain");
+                add("RedirectToPlainHttpNotFollowed", failed({toPlain}, Setup::kNone, 1, 1));
+            }
 
             // The request arrived whole; the connection ends before any response.
             for (const char *type : {"reset", "close"}) {
