@@ -13,8 +13,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "http/internet.h"
+#include "http/redirect.h"
 
 namespace vfb {
 
@@ -22,9 +24,13 @@ std::unique_ptr<Internet> MakeWinInetInternet();
 
 namespace {
 
-// Requests opened on a connection never follow a redirect: the sign-in
-// dialog's answer is read from the redirect's own Location, and the libcurl
-// build behaves the same. The URL fetch keeps WinINet's default and follows.
+// WinINet never follows a redirect itself. Requests opened on a connection
+// never follow one: the sign-in dialog's answer is read from the redirect's
+// own Location, and the libcurl build behaves the same. The URL fetch follows
+// them by hand (OpenUrl), with the libcurl build's rule (http/redirect.h):
+// WinINet's own following differs from it (which statuses, how many hops,
+// https to http, user names, how a Location resolves), and it differs again
+// between WinINet versions.
 constexpr DWORD kNoAutoRedirect = INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 // HttpSendRequestExW and HttpEndRequestW receive the flag words the library
@@ -94,6 +100,55 @@ bool DeclaredLength(HINTERNET request, DWORD status, std::uint64_t *length) {
     while (at < units && (text[at] == ' ' || text[at] == '\t')) ++at;
     if (digits == 0 || at != units) return false;
     *length = value;
+    return true;
+}
+
+// A response's status code; 0 when it has none (Wine's reading of a
+// connection closed before any status line).
+DWORD StatusCode(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return 0;
+    return status;
+}
+
+// The response's first Location as the bytes that came on the wire, blanks
+// around it trimmed: WinINet widens header bytes with the ANSI code page, so
+// the same code page narrows them back. False when there is none.
+bool FirstLocation(HINTERNET request, std::string *value) {
+    DWORD size = 0;
+    if (HttpQueryInfoW(request, HTTP_QUERY_LOCATION, nullptr, &size, nullptr) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
+        return false;
+    const std::size_t units = size / sizeof(WCHAR) + 1;
+    std::unique_ptr<WCHAR[]> wide(new (std::nothrow) WCHAR[units]);
+    if (!wide) return false;
+    size = static_cast<DWORD>(units * sizeof(WCHAR));
+    if (!HttpQueryInfoW(request, HTTP_QUERY_LOCATION, wide.get(), &size, nullptr)) return false;
+    const int length = static_cast<int>(size / sizeof(WCHAR));
+    value->clear();
+    if (length > 0) {
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.get(), length, nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0) return false;
+        value->resize(static_cast<std::size_t>(bytes));
+        if (WideCharToMultiByte(CP_ACP, 0, wide.get(), length, &(*value)[0], bytes, nullptr, nullptr) != bytes)
+            return false;
+    }
+    const std::size_t first = value->find_first_not_of(" \t");
+    const std::size_t last = value->find_last_not_of(" \t\r\n");
+    *value = first == std::string::npos ? std::string() : value->substr(first, last - first + 1);
+    return true;
+}
+
+bool StartsWithNoCase(const std::string &text, const char *prefix) {
+    std::size_t i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= text.size()) return false;
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
     return true;
 }
 
@@ -205,6 +260,14 @@ public:
             SetLastError(body_.failure);
             return false;
         }
+        // Bytes past the declared length are no part of the answer (a
+        // server that sends more is wrong, or they belong to the next
+        // answer): the body ends at its length, as the libcurl build ends it.
+        if (body_.lengthKnown) {
+            const std::uint64_t left = body_.declared - body_.received;
+            if (left == 0) return true;
+            if (size > left) size = static_cast<std::uint32_t>(left);
+        }
         DWORD count = 0;
         const BOOL ok = InternetReadFile(native, buffer, size, &count);
         if (count > size) count = 0;
@@ -256,8 +319,38 @@ public:
         // A fragment belongs to the client: a request line may not carry it
         // (RFC 9112 section 3.2). Wine's WinINet would send it and libcurl
         // drops it, so it is cut here for both builds to send the same line.
-        const WString urlText = EscapedTarget(url.substr(0, url.find(static_cast<WChar>('#'))));
-        return Wrap(InternetOpenUrlW(Native(root), urlText.c_str(), nullptr, 0, flags, 0));
+        std::string current = EscapeRequestTarget(url.substr(0, url.find(static_cast<WChar>('#'))));
+        // As the libcurl build: once the fetch was asked for https, no hop leaves it.
+        const bool httpsOnly = StartsWithNoCase(current, "https:");
+        for (int followed = 0;;) {
+            const WString urlText = WidenAscii(current);
+            const HINTERNET response =
+                InternetOpenUrlW(Native(root), urlText.c_str(), nullptr, 0, flags | kNoAutoRedirect, 0);
+            if (!response) return nullptr;
+            // 301, 302, 303 and 307 with a Location lead on; anything else
+            // (another 3xx too) is the answer, body and all.
+            std::string location;
+            if (!IsFollowedRedirect(StatusCode(response)) || !FirstLocation(response, &location) ||
+                location.empty())
+                return Wrap(response);
+            // The redirect's own body is dropped with its handle.
+            InternetCloseHandle(response);
+            if (++followed > kMaxRedirects) {
+                SetLastError(ERROR_HTTP_REDIRECT_FAILED);
+                return nullptr;
+            }
+            // Where it leads, never to another scheme than http and https,
+            // from https to http, or to a URL with a user name. Resolved
+            // here rather than by InternetCombineUrlW, whose results differ
+            // between WinINet versions (and Wine's) from the libcurl build's.
+            current = ResolveRedirect(current, location, httpsOnly);
+            if (current.empty()) {
+                SetLastError(ERROR_INTERNET_INVALID_URL);
+                return nullptr;
+            }
+            // Escaped as the first URL was: WinINet has nothing left to rewrite.
+            current = EscapeRequestTarget(WidenAscii(current));
+        }
     }
 
     bool Close(InternetHandle handle) override {

@@ -80,7 +80,73 @@ const Answer kAnswers[] = {
      R"([{"status": 307, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "307"}])"},
     {"moved_308",
      R"([{"status": 308, "headers": [["Location", "https://nonexistent.invalid/"]], "body": "308"}])"},
+    // Each followed status to the service itself: the second request is the hop.
+    {"follow_301",
+     R"([{"status": 301, "headers": [["Location", "/hop/301?s=1"]], "body": "moved"}, {"body": "arrived"}])"},
+    {"follow_302",
+     R"([{"status": 302, "headers": [["Location", "/hop/302?s=1"]], "body": "moved"}, {"body": "arrived"}])"},
+    {"follow_303",
+     R"([{"status": 303, "headers": [["Location", "/hop/303?s=1"]], "body": "moved"}, {"body": "arrived"}])"},
+    {"follow_307",
+     R"([{"status": 307, "headers": [["Location", "/hop/307?s=1"]], "body": "moved"}, {"body": "arrived"}])"},
+    // Where a Location leads: a query alone, a fragment, a relative path with
+    // dot segments, another host without a scheme, spaces and UTF-8 bytes
+    // (the service sends header text as Latin-1: these are the bytes of "grüße").
+    {"to_query",
+     R"([{"status": 302, "headers": [["Location", "?page=2"]], "body": "moved"}, {"body": "arrived"}])"},
+    {"to_fragment",
+     R"([{"status": 302, "headers": [["Location", "/frag/target?x=1#section"]], "body": "moved"},)"
+     R"( {"body": "arrived"}])"},
+    {"to_relative",
+     R"([{"status": 302, "headers": [["Location", "next/../other/./page?r=1"]], "body": "moved"},)"
+     R"( {"body": "arrived"}])"},
+    {"to_parent",
+     R"([{"status": 302, "headers": [["Location", "../../up"]], "body": "moved"}, {"body": "arrived"}])"},
+    {"to_scheme_relative",
+     R"([{"status": 302, "headers": [["Location", "//api.facebook.com/sr?x=1"]], "body": "moved"},)"
+     R"( {"body": "arrived"}])"},
+    {"to_spaces",
+     R"([{"status": 302, "headers": [["Location", "/sp ace/x?q=a b"]], "body": "moved"}, {"body": "arrived"}])"},
+    {"to_utf8",
+     R"([{"status": 302, "headers": [["Location", "/gr\u00c3\u00bc\u00c3\u009fe?q=\u00c3\u00bc"]], "body": "moved"},)"
+     R"( {"body": "arrived"}])"},
+    {"to_dot_in_place",
+     R"([{"status": 302, "headers": [["Location", "."]], "body": "moved"}, {"body": "arrived"}])"},
+    // Never followed: to http from https, to a user name, to another scheme,
+    // to an authority with "@" (the call fails with 2 after one request).
+    {"to_http", R"([{"status": 302, "headers": [["Location", "http://graph.facebook.com/plain"]], "body": "m"}])"},
+    {"to_user",
+     R"([{"status": 302, "headers": [["Location", "https://user@graph.facebook.com/u"]], "body": "m"}])"},
+    {"to_user_password",
+     R"([{"status": 302, "headers": [["Location", "//user:pw@api.facebook.com/u"]], "body": "m"}])"},
+    {"to_host_at_other",
+     R"([{"status": 302, "headers": [["Location", "https://graph.facebook.com@api.facebook.com/u"]], "body": "m"}])"},
+    {"to_ftp", R"([{"status": 302, "headers": [["Location", "ftp://graph.facebook.com/f"]], "body": "m"}])"},
+    // A followed status without a usable Location is the answer itself.
+    {"no_location", R"([{"status": 302, "body": "no location"}])"},
+    {"empty_location", R"([{"status": 301, "headers": [["Location", ""]], "body": "empty location"}])"},
+    // Ten hops are followed; an eleventh redirect fails the call.
+    {"hops_10", nullptr},
+    {"hops_11", nullptr},
+    // A body longer than its declared length: only the declared bytes are the answer.
+    {"overlong", R"([{"status": 200, "headers": [["Content-Length", "5"]], "body": "helloEXTRA BYTES"}])"},
 };
+
+// The scripts of the redirect chains: `redirects` hops, each to the next
+// path, then the answer.
+std::string Chain(int redirects) {
+    std::string script = "[";
+    for (int i = 1; i <= redirects; ++i)
+        script += R"({"status": 302, "headers": [["Location", "/chain/)" + std::to_string(i) +
+                  R"("]], "body": "hop"}, )";
+    return script + R"({"body": "end of the chain"}])";
+}
+
+std::string ScriptOf(const Answer &answer) {
+    if (std::string(answer.name) == "hops_10") return Chain(10);
+    if (std::string(answer.name) == "hops_11") return Chain(11);
+    return answer.script;
+}
 
 const char *const kSignInBody = "/temp4/Report2.txt";
 
@@ -209,7 +275,7 @@ bool RunCase(const std::string &line, const std::string &work, const std::string
         args.push_back(w.c_str());
     }
 
-    if (!WriteScript(answer->script)) return Fail("cannot write the script");
+    if (!WriteScript(ScriptOf(*answer))) return Fail("cannot write the script");
     ClearRecording();
     const std::string result = Call(fn, args);
     // Each request is on disk before its response is sent, so all of them are

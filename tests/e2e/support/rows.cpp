@@ -213,6 +213,71 @@ const std::vector<Row> &FetchRows() {
                              FetchRequest(kGraphHost, "/r"), followed ? VFB_ERR_OPEN : VFB_DONE,
                              followed ? FileExpect::Untouched() : FileExpect::Content(body)));
         }
+        // Followed to the service itself: the hop's request is where the
+        // Location leads (resolved against the current URL, no fragment).
+        const auto redirect = [](int status, const std::string &location) {
+            Response r = Response::Status(status, "moved");
+            r.WithHeader("Location", location);
+            return r;
+        };
+        const auto followed = [&](std::string name, int status, const std::string &url, const std::string &location,
+                                  const std::string &host, const std::string &target, const std::string &hop) {
+            Row r = Make(std::move(name), {"FaceBookToken", {url, "$OUT"}},
+                         {redirect(status, location), Response::Ok("arrived")}, FetchRequest(kGraphHost, target),
+                         VFB_DONE, FileExpect::Content("arrived"));
+            r.followUps = {FetchRequest(host, hop)};
+            return r;
+        };
+        for (int status : {301, 302, 303, 307})
+            v.push_back(followed("Redirect" + std::to_string(status) + "ToTheService", status,
+                                 "https://graph.facebook.com/r?a=1", "/hop?s=" + std::to_string(status), kGraphHost,
+                                 "/r?a=1", "/hop?s=" + std::to_string(status)));
+        v.push_back(followed("RedirectToAQueryAlone", 302, "https://graph.facebook.com/dir/list?page=1", "?page=2",
+                             kGraphHost, "/dir/list?page=1", "/dir/list?page=2"));
+        v.push_back(followed("RedirectFragmentNeverSent", 302, "https://graph.facebook.com/dir/s",
+                             "/frag/t?x=1#section", kGraphHost, "/dir/s", "/frag/t?x=1"));
+        v.push_back(followed("RedirectRelativePath", 302, "https://graph.facebook.com/dir/s?x=1",
+                             "next/../other/./page", kGraphHost, "/dir/s?x=1", "/dir/other/page"));
+        v.push_back(followed("RedirectSchemeRelative", 301, "https://graph.facebook.com/s", "//api.facebook.com/sr",
+                             kRestHost, "/s", "/sr"));
+        // Never followed: the call fails with 2 after the one request.
+        for (const auto &refused : std::vector<std::pair<std::string, std::string>>{
+                 {"RedirectToHttpRefused", "http://graph.facebook.com/plain"},
+                 {"RedirectToAUserNameRefused", "https://user@graph.facebook.com/u"},
+                 {"RedirectToAPasswordRefused", "//user:pw@api.facebook.com/u"},
+                 {"RedirectHostAtOtherRefused", "https://graph.facebook.com@api.facebook.com/u"},
+                 {"RedirectToFtpRefused", "ftp://graph.facebook.com/f"}})
+            v.push_back(Make(refused.first, {"FaceBookToken", {"https://graph.facebook.com/s", "$OUT"}},
+                             {redirect(302, refused.second)}, FetchRequest(kGraphHost, "/s"), VFB_ERR_OPEN,
+                             FileExpect::Untouched()));
+        v.push_back(Make("RedirectWithoutLocationIsTheAnswer",
+                         {"FaceBookToken", {"https://graph.facebook.com/s", "$OUT"}},
+                         {Response::Status(302, "no location")}, FetchRequest(kGraphHost, "/s"), VFB_DONE,
+                         FileExpect::Content("no location")));
+        // Ten hops are followed; an eleventh redirect fails the call.
+        for (int redirects : {10, 11}) {
+            std::vector<Response> script;
+            std::vector<ExpectedRequest> hops;
+            for (int i = 1; i <= redirects; ++i) {
+                script.push_back(redirect(302, "/chain/" + std::to_string(i)));
+                if (i <= 10) hops.push_back(FetchRequest(kGraphHost, "/chain/" + std::to_string(i)));
+            }
+            script.push_back(Response::Ok("end of the chain"));
+            Row r = Make(redirects == 10 ? "TenRedirectsFollowed" : "EleventhRedirectFails",
+                         {"FaceBookToken", {"https://graph.facebook.com/chain/0", "$OUT"}}, script,
+                         FetchRequest(kGraphHost, "/chain/0"), redirects == 10 ? VFB_DONE : VFB_ERR_OPEN,
+                         redirects == 10 ? FileExpect::Content("end of the chain") : FileExpect::Untouched());
+            r.followUps = hops;
+            v.push_back(r);
+        }
+        {
+            // Bytes past the declared length are no part of the answer.
+            Response r = Response::Ok("helloEXTRA BYTES");
+            r.WithHeader("Content-Length", "5");
+            v.push_back(Make("BytesPastContentLengthNeverStored",
+                             {"FaceBookToken", {"https://graph.facebook.com/o", "$OUT"}}, {r},
+                             FetchRequest(kGraphHost, "/o"), VFB_DONE, FileExpect::Content("hello")));
+        }
         v.push_back(NoRequest(
             Make("UntrustedCertificate", {"FaceBookToken", {"https://graph.facebook.com/me", "$OUT"}},
                  {Response::Cert("untrusted")}, {}, VFB_ERR_OPEN, FileExpect::Untouched())));
@@ -512,11 +577,16 @@ void RowTest::RunRow(const Row &row) {
     EXPECT_EQ(got.code, row.result) << row.call.fn << ": " << vfb_result_meaning(got.code, nullptr);
 
     if (row.expectRequest) {
-        auto requests = WaitForRequests(1);
-        SleepMs(50);  // a second request (a retry) would show by now
+        const std::size_t count = 1 + row.followUps.size();
+        auto requests = WaitForRequests(count);
+        SleepMs(50);  // a further request (a retry) would show by now
         requests = Requests();
-        ASSERT_EQ(requests.size(), 1u) << "requests recorded";
+        ASSERT_EQ(requests.size(), count) << "requests recorded";
         CheckRequest(requests[0], row.request);
+        for (std::size_t i = 0; i < row.followUps.size(); ++i) {
+            SCOPED_TRACE("request " + std::to_string(i + 2));
+            CheckRequest(requests[i + 1], row.followUps[i]);
+        }
     } else if (ServiceRunning()) {
         EXPECT_EQ(Requests().size(), 0u) << "no request may reach the service";
     }

@@ -74,6 +74,8 @@ struct Row {
     std::vector<Response> script;  // the service's answers, one per connection
     bool expectRequest = true;     // exactly one request, equal to `request`
     ExpectedRequest request;
+    // The requests after `request` (the hops of followed redirects), in order.
+    std::vector<ExpectedRequest> followUps;
     int result = VFB_DONE;
     FileExpect file;
     bool precreate = true;  // write kPrevious to $OUT before the call

@@ -59,6 +59,17 @@ const char kResendsOnDeadReuse[] =
 const char kUploadOnDeadReuse[] =
     "an upload reuses a kept-alive connection the service has closed while it was idle, and fails (8)";
 
+// Wine's WinINet keeps a kept-alive connection whose answer carried bytes
+// past its Content-Length: the layer stops reading at the declared length
+// (the bytes are never stored), but the connection goes back to WinINet's
+// pool with them unread, and the next request on it takes them for its
+// answer. The layer cannot drop a pooled connection. (No row runs it yet:
+// Fetch.DISABLED_BytesPastContentLengthNeverAnswerTheNextCall fails on the
+// libcurl build too; enable it with this entry once the pool is fixed.)
+const char kStaleBytesAnswer[] =
+    "a kept-alive connection whose answer carried bytes past its Content-Length is reused, and those "
+    "bytes are taken for the next call's answer";
+
 #define VFB_NO_STATUS_LINE(family)                                                         \
     {"Faults/FaultRowTest.Run/" family "_ClosedBeforeResponse", kNoStatusLineIsHttp09}, { \
         "Faults/FaultRowTest.Run/" family "_ResetBeforeResponse", kNoStatusLineIsHttp09    \
@@ -91,6 +102,7 @@ const Limitation kWineLimitations[] = {
     {"Faults/FaultRowTest.Run/TokenGraph_DroppedOnTheReusedConnection", kResendsOnDeadReuse},
     {"Faults/FaultRowTest.Run/PictureUpload_ServiceDroppedTheIdleConnection", kUploadOnDeadReuse},
     {"Faults/FaultRowTest.Run/VideoUpload_ServiceDroppedTheIdleConnection", kUploadOnDeadReuse},
+    {"Fetch.BytesPastContentLengthNeverAnswerTheNextCall", kStaleBytesAnswer},
 };
 
 // Not a case here, but a limitation all the same: Wine ignores the send and
@@ -99,6 +111,18 @@ const Limitation kWineLimitations[] = {
 // from InternetOpenUrlW with its exchange under way, so a fetch from a server
 // that stops sending waits under Wine until the server lets go. No case waits
 // the 60 s such a stall takes.
+//
+// Nor these, which no case can script yet (the fake service closes an idle
+// connection with close_notify and the TCP close together, and the libcurl
+// build's check of close_notify is still to come):
+// - A kept-alive connection the server ended with close_notify alone, the TCP
+//   connection left open, is reused by Wine's WinINet for the next form post,
+//   whose send then fails (3) where the libcurl build notices the close and
+//   opens a new connection.
+// - An answer without a declared length ends where the connection closes;
+//   WinINet lets no caller see whether TLS closed with close_notify, so a
+//   body cut by a bare TCP close is stored as complete (999) by the WinINet
+//   build, where the libcurl build is to report it as 4.
 
 bool UnderWine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
