@@ -46,7 +46,7 @@ SAMPLES=$SAMPLES_DIR/samples.csv
 echo "bench,contender,rep,seconds,maxrss_kib,client_cpu_s,server_cpu_s,load1,requests,connections,resumed" >"$SAMPLES"
 echo "$CALLS" >"$SAMPLES_DIR/calls"
 THREADS_SAMPLES=$SAMPLES_DIR/threads.csv
-echo "rep,contender,threads,calls_per_thread,timed_user_s,timed_sys_s,timed_wall_s,cpu_per_call_ms,requests,connections,warmup_connections,warmup_resumed,new_connections,new_resumed" \
+echo "rep,contender,threads,calls_per_thread,timed_user_s,timed_sys_s,timed_wall_s,cpu_per_call_ms,requests,connections,resumed,warmup_connections,warmup_resumed,new_connections,new_resumed" \
   >"$THREADS_SAMPLES"
 # shellcheck source=bench/serve.sh
 . "$HERE/serve.sh"
