@@ -545,7 +545,8 @@ def main():
     if loads:
         load_line = "load average (1 min) at the start of each timed run: median {:.1f}, min {:.1f}, max {:.1f}".format(
             median(loads), min(loads), max(loads))
-    section = "\n".join([
+    title = [] if tag == "latest" else [f"### Run `{tag}` (some rows: `bench/results/{tag}.*`)", ""]
+    section = "\n".join(title + [
         "Machine and run:",
         "",
         "```",

@@ -112,5 +112,7 @@ echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg), measuring took $(( 
 # 5. Report.
 python3 bench/report.py "$RUN" "$RUN/machine.txt" "$TAG"
 # The transfers nginx logged (status posts left out: hundreds of identical lines).
-grep -v -e " /me/feed " -e " /ka/feed " "$RUN/nginx-access.log" >"bench/results/$TAG-nginx-access.log" || true
+if grep -v -e " /me/feed " -e " /ka/feed " "$RUN/nginx-access.log" >"$RUN/transfers.log"; then
+  cp "$RUN/transfers.log" "bench/results/$TAG-nginx-access.log"
+fi
 echo "run.sh: wrote bench/results/$TAG.csv, bench/results/$TAG.svg and bench/README.md" >&2
