@@ -7,14 +7,25 @@
  *   driver video MEDIA OUT             FaceBookVideoUpload to "me"
  *   driver status COUNT OUT [TARGET]   COUNT x FaceBookStatus to TARGET ("me")
  *   driver both URL MEDIA OUT1 OUT2    FaceBookToken, then FaceBookPictureUpload
+ *   driver threads N CALLS OUT REPORT [TARGET]
+ *                                      N threads: each makes one warm-up
+ *                                      FaceBookStatus (message "warmup"), then,
+ *                                      once all have, CALLS more (message
+ *                                      "bench") into OUT.<thread>; REPORT gets
+ *                                      "user_s sys_s wall_s" of that timed phase
  *
  * Plain C, like the device applications the library is for: a C++ driver
  * would load the C++ runtime into every process, which curl, the other
  * contender, does not.
  */
+/* pthread barriers, clock_gettime: POSIX, also under a strict -std=c11. */
+#define _POSIX_C_SOURCE 200809L
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
+#include <time.h>
 #include <vantrelfb.h>
 
 /* Paths and URLs of this benchmark are short ASCII; anything else is a
@@ -52,6 +63,85 @@ static int usage(void) {
 
 static VFB_WCHAR arg1[WIDE_MAX], arg2[WIDE_MAX], arg3[WIDE_MAX];
 static const VFB_WCHAR me[] = u"me";
+
+/* The threads mode. The warm-up calls carry another message than the timed
+ * ones, so that nginx's log (which records it) tells the two phases apart. */
+#define THREADS_MAX 256
+struct worker {
+    pthread_t thread;
+    VFB_WCHAR out[WIDE_MAX];
+    int failed;
+};
+static struct worker workers[THREADS_MAX];
+static pthread_barrier_t warmed, go;
+static const VFB_WCHAR *threads_target;
+static long threads_calls;
+
+static void *work(void *arg) {
+    static const VFB_WCHAR token[] = u"x", warmup[] = u"warmup", message[] = u"bench", empty[] = u"";
+    struct worker *w = arg;
+    long i;
+    w->failed = check("FaceBookStatus (warm-up)", FaceBookStatus(warmup, token, threads_target, empty, w->out));
+    /* Every thread waits here, failed or not, so that the others go on. */
+    pthread_barrier_wait(&warmed);
+    pthread_barrier_wait(&go);
+    for (i = 0; i < threads_calls && !w->failed; ++i)
+        w->failed = check("FaceBookStatus", FaceBookStatus(message, token, threads_target, empty, w->out));
+    return NULL;
+}
+
+static double seconds(struct timeval t) { return (double)t.tv_sec + (double)t.tv_usec / 1e6; }
+
+/* The timed phase starts when every thread has made its warm-up call and
+ * ends when the last has made its CALLS; its CPU is the whole process's
+ * (getrusage(RUSAGE_SELF) counts every thread), waiting threads use none. */
+static int run_threads(long n, long calls, const char *out, const char *report, const char *target) {
+    struct rusage r0, r1;
+    struct timespec t0, t1;
+    long i, started = 0;
+    int failed = 0, rc;
+    char path[WIDE_MAX];
+    FILE *f;
+    if (n <= 0 || n > THREADS_MAX || calls <= 0) return usage();
+    threads_calls = calls;
+    threads_target = me;
+    if (target) {
+        widen(target, arg2);
+        threads_target = arg2;
+    }
+    pthread_barrier_init(&warmed, NULL, (unsigned)n + 1);
+    pthread_barrier_init(&go, NULL, (unsigned)n + 1);
+    for (i = 0; i < n; ++i) {
+        snprintf(path, sizeof path, "%s.%ld", out, i);
+        widen(path, workers[i].out);
+        rc = pthread_create(&workers[i].thread, NULL, work, &workers[i]);
+        if (rc != 0) {
+            fprintf(stderr, "driver: pthread_create: %s\n", strerror(rc));
+            exit(1); /* the started threads wait at a barrier that can never fill */
+        }
+        ++started;
+    }
+    pthread_barrier_wait(&warmed);
+    getrusage(RUSAGE_SELF, &r0);
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    pthread_barrier_wait(&go);
+    for (i = 0; i < started; ++i) {
+        pthread_join(workers[i].thread, NULL);
+        failed |= workers[i].failed;
+    }
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    getrusage(RUSAGE_SELF, &r1);
+    if (failed) return 1;
+    f = fopen(report, "w");
+    if (!f) {
+        perror(report);
+        return 1;
+    }
+    fprintf(f, "%.6f %.6f %.6f\n", seconds(r1.ru_utime) - seconds(r0.ru_utime),
+            seconds(r1.ru_stime) - seconds(r0.ru_stime),
+            (double)(t1.tv_sec - t0.tv_sec) + (double)(t1.tv_nsec - t0.tv_nsec) / 1e9);
+    return fclose(f) == 0 ? 0 : 1;
+}
 
 int main(int argc, char **argv) {
     static const VFB_WCHAR token[] = u"x", message[] = u"bench", empty[] = u"";
@@ -95,5 +185,8 @@ int main(int argc, char **argv) {
         widen(argv[5], arg3);
         return check("FaceBookPictureUpload", FaceBookPictureUpload(arg1, me, message, token, arg3));
     }
+    if (strcmp(mode, "threads") == 0 && (argc == 6 || argc == 7))
+        return run_threads(strtol(argv[2], NULL, 10), strtol(argv[3], NULL, 10), argv[4], argv[5],
+                           argc == 7 ? argv[6] : NULL);
     return usage();
 }

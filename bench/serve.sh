@@ -1,7 +1,8 @@
 # Sourced by bench/inner.sh and bench/profile.sh inside the sandbox: makes
 # the bodies on tmpfs and starts nginx for the four hosts on 127.0.0.1:443.
 # Needs die() and CERTS; sets W, WWW, OUTD, NG, BIG, MID, FEED_ANSWER,
-# UPLOAD_ANSWER, WORKER and server_cpu().
+# UPLOAD_ANSWER, WORKER and server_cpu(). With SERVE_BODIES=0 the large
+# bodies are not made (runs of only the small-exchange rows).
 
 # Everything large lives on the sandbox's private tmpfs /tmp.
 W=/tmp/vfb-bench
@@ -9,9 +10,11 @@ WWW=$W/www OUTD=$W/out NG=$W/nginx
 mkdir -p "$WWW" "$OUTD" "$NG"/{body,proxy,fastcgi,uwsgi,scgi}
 
 BIG=$((1024 * 1024 * 1024)) MID=$((16 * 1024 * 1024))
-echo "serve: making the 1 GiB and 16 MiB bodies on tmpfs" >&2
-head -c "$BIG" /dev/urandom >"$WWW/big.bin"
-head -c "$MID" "$WWW/big.bin" >"$WWW/mid.bin"
+if [ "${SERVE_BODIES:-1}" = 1 ]; then
+  echo "serve: making the 1 GiB and 16 MiB bodies on tmpfs" >&2
+  head -c "$BIG" /dev/urandom >"$WWW/big.bin"
+  head -c "$MID" "$WWW/big.bin" >"$WWW/mid.bin"
+fi
 
 # A 100-byte answer for status posts, JSON like the service's.
 FEED_ANSWER='{"id":"1_1","padding":"'
@@ -28,8 +31,9 @@ UPLOAD_ANSWER='{"id":"1"}'
 # keepalive_timeout 0 outside /ka/: every call pays its own TCP connection and
 # TLS handshake (resumed or full), whoever makes it. /ka/feed answers as
 # /me/feed but keeps its connections alive, as the service's hosts do.
-# The log's last three fields say which connection served a request, its
-# place on that connection, and whether its TLS session was resumed ("r").
+# The log's fields 9-11 say which connection served a request, its place on
+# that connection, and whether its TLS session was resumed ("r"); field 12 is
+# the query's message (the driver's threads mode marks its warm-up calls).
 cat >"$NG/nginx.conf" <<EOF
 user root;
 worker_processes 1;
@@ -39,7 +43,7 @@ events { worker_connections 256; }
 http {
     log_format bench '\$host \$request_method \$uri \$status \$request_length '
                      '"\$content_length" \$body_bytes_sent \$request_time '
-                     '\$connection \$connection_requests \$ssl_session_reused';
+                     '\$connection \$connection_requests \$ssl_session_reused \$arg_message';
     access_log $NG/access.log bench;
     client_body_temp_path $NG/body;
     proxy_temp_path $NG/proxy;
