@@ -3,8 +3,13 @@
 #include "rows.h"
 
 #if !defined(_WIN32)
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 #endif
 
 namespace e2e {
@@ -71,6 +76,63 @@ TEST_F(Resources, AForkedChildOpensItsOwnConnection) {
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[1].connection, requests[0].connection) << "the child used its parent's connection";
     EXPECT_EQ(requests[2].connection, requests[0].connection) << "the parent lost its pooled connection";
+}
+
+// The descriptors of this process that are sockets, or the file `path`.
+std::vector<int> LibraryDescriptors(const std::string &path) {
+    std::vector<int> found;
+    struct stat target {};
+    const bool hasTarget = ::stat(path.c_str(), &target) == 0;
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir) return found;
+    while (dirent *entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        struct stat st {};
+        if (entry->d_name[0] == '.' || fd == ::dirfd(dir) || ::fstat(fd, &st) != 0) continue;
+        if (S_ISSOCK(st.st_mode) || (hasTarget && st.st_dev == target.st_dev && st.st_ino == target.st_ino))
+            found.push_back(fd);
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// A child forked while one call streams an answer and another connection
+// sits idle holds nothing of the library's: no socket, lent or idle, and not
+// the output file, whose lock would otherwise outlive the call and refuse the
+// next one. And nothing the library opens reaches a program it execs.
+TEST_F(Resources, AForkedChildHoldsNothingOfTheLibrary) {
+    E2E_NEED_SERVICE();
+    WriteScript(
+        {Response::Ok("warm").WithKeepAlive(10),
+         Response::Ok(std::string(4000, 'f'))
+             .WithFault("{\"type\": \"stall\", \"stage\": \"during_response_body\", \"after_bytes\": 1000, "
+                        "\"seconds\": 1.5}"),
+         Response::Ok("{\"id\":\"after\"}")});
+    ASSERT_EQ(Invoke({"FaceBookStatus", {"m", "T", "1", "", "$DIR/warm.out"}}).code, VFB_DONE);
+    std::thread fetch([&] { Invoke({"FaceBookToken", {"https://www.facebook.com/slow", "$OUT"}}); });
+    for (int i = 0; i < 100 && FileSize(Out()) < 1000; ++i) SleepMs(20);
+    ASSERT_GE(FileSize(Out()), 1000) << "the fetch never started its answer";
+
+    const std::vector<int> open = LibraryDescriptors(Out());
+    EXPECT_GE(open.size(), 3u) << "an idle and a lent connection and the output file";
+    for (int fd : open)
+        EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC) << "descriptor " << fd << " is inherited by exec";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool clean = LibraryDescriptors(Out()).empty();
+        ::sleep(3);  // alive while the parent's next call replaces the file
+        ::_exit(clean ? 0 : 1);
+    }
+    fetch.join();
+    EXPECT_EQ(Invoke({"FaceBookStatus", {"m", "T", "1", "", "$OUT"}}).code, VFB_DONE);
+    std::string bytes;
+    EXPECT_TRUE(ReadFile(Out(), &bytes));
+    EXPECT_EQ(bytes, "{\"id\":\"after\"}") << "the child's copy kept the output file locked";
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the child inherited the library's descriptors";
 }
 #endif
 
