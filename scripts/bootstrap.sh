@@ -3,7 +3,7 @@
 # nothing when everything is already there.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev openssl python3
+packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev libssl-dev openssl python3
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
           ca-certificates abigail-tools groff-base)
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
@@ -13,7 +13,7 @@ if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time 
 # The armhf stage: a cross compiler, the target's libraries through Debian's
 # multiarch, and qemu's user-mode emulation to run what it builds.
 if [ "${VFB_ARMHF:-0}" = 1 ]; then
-  packages+=(g++-arm-linux-gnueabihf libcurl4-openssl-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user)
+  packages+=(g++-arm-linux-gnueabihf libcurl4-openssl-dev:armhf libssl-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user)
   dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf
 fi
 

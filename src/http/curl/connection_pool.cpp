@@ -95,6 +95,8 @@ struct PoolState {
     std::size_t peakUsers = 0;
     pid_t owner = 0;
     Shared *share = nullptr;
+    unsigned long shareTrust = 0;              // the trust its sessions were verified under
+    std::vector<Shared *> *retired = nullptr;  // shares of an earlier trust, freed once unused
     std::vector<Idle> *idle = nullptr;
     std::vector<PoolSockets *> *lent = nullptr;
 };
@@ -205,6 +207,7 @@ void ForkChild() {
     pool.idle = pool.started ? new std::vector<Idle> : nullptr;
     pool.lent = pool.started ? new std::vector<PoolSockets *> : nullptr;
     pool.share = nullptr;
+    pool.retired = nullptr;
     pool.users = 0;
     pool.owner = ::getpid();
     trust_store::ForgetAfterFork();
@@ -237,6 +240,11 @@ bool StartLocked() {
 // to be closed outside it, and the stack is released after them.
 void TeardownLocked(std::vector<Idle> *closing) {
     if (pool.idle) closing->insert(closing->end(), pool.idle->begin(), pool.idle->end());
+    if (pool.retired)
+        for (Shared *old : *pool.retired)
+            if (curl_share_cleanup(old->share) == CURLSHE_OK) delete old;
+    delete pool.retired;
+    pool.retired = nullptr;
     delete pool.idle;
     delete pool.lent;
     pool.idle = nullptr;
@@ -442,9 +450,29 @@ CloseAlertFlag CloseAlertOf(CURL *easy) {
 
 bool Configure(CURL *easy) {
     CURLSH *share = nullptr;
+    const unsigned long trust = trust_store::Generation();
     {
         std::lock_guard<std::mutex> lock(pool.mutex);
-        if (!pool.share && pool.started) pool.share = NewShare();
+        // Sessions verified under another trust go with their share.
+        if (pool.share && pool.shareTrust != trust) {
+            if (!pool.retired) pool.retired = new std::vector<Shared *>;
+            pool.retired->push_back(pool.share);
+            pool.share = nullptr;
+        }
+        if (pool.retired) {
+            auto &retired = *pool.retired;
+            retired.erase(std::remove_if(retired.begin(), retired.end(),
+                                         [](Shared *old) {
+                                             if (curl_share_cleanup(old->share) != CURLSHE_OK) return false;
+                                             delete old;
+                                             return true;
+                                         }),
+                          retired.end());
+        }
+        if (!pool.share && pool.started) {
+            pool.share = NewShare();
+            pool.shareTrust = trust;
+        }
         if (pool.share) share = pool.share->share;
     }
     // Without the share, connections work but do not resume sessions.

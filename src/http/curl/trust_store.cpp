@@ -158,6 +158,7 @@ struct State {
     X509_STORE *store = nullptr;
     Snapshot *snapshot = nullptr;
     BundleRef *bundle = nullptr;
+    unsigned long generation = 0;
 };
 State state;
 
@@ -196,17 +197,34 @@ X509_STORE *Build(const Snapshot &snapshot) {
 
 }  // namespace
 
+namespace {
+
+// Under the lock: the store for the trust files as they are now.
+bool RefreshLocked(const Snapshot &now) {
+    if (state.store && state.snapshot && *state.snapshot == now) return true;
+    X509_STORE *fresh = Build(now);
+    if (!fresh) return false;
+    X509_STORE_free(state.store);
+    state.store = fresh;
+    delete state.snapshot;
+    state.snapshot = new Snapshot(now);
+    ++state.generation;
+    return true;
+}
+
+}  // namespace
+
+unsigned long Generation() {
+    const Snapshot now = Look();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    RefreshLocked(now);
+    return state.generation;
+}
+
 X509_STORE *Acquire() {
     const Snapshot now = Look();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.store || !state.snapshot || !(*state.snapshot == now)) {
-        X509_STORE *fresh = Build(now);
-        if (!fresh) return nullptr;
-        X509_STORE_free(state.store);
-        state.store = fresh;
-        delete state.snapshot;
-        state.snapshot = new Snapshot(now);
-    }
+    if (!RefreshLocked(now)) return nullptr;
     return X509_STORE_up_ref(state.store) == 1 ? state.store : nullptr;
 }
 

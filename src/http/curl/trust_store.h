@@ -17,6 +17,11 @@ namespace trust_store {
 // store can be made.
 X509_STORE *Acquire();
 
+// Which trust the next connection gets: the number changes whenever the
+// trust files do, and sessions verified under an earlier number must not be
+// resumed (a resumed session skips verification).
+unsigned long Generation();
+
 // Drops what the process holds, once every connection has ended.
 void Release();
 

@@ -78,6 +78,76 @@ TEST_F(Resources, AForkedChildOpensItsOwnConnection) {
     EXPECT_EQ(requests[2].connection, requests[0].connection) << "the parent lost its pooled connection";
 }
 
+// Where the trust comes from: the system's bundle and hashed folder, with or
+// without the test CA, or the locations SSL_CERT_FILE and SSL_CERT_DIR name
+// instead. Rows run in order in one process: each call opens a new
+// connection, which must see the trust as it is now.
+struct TrustRow {
+    const char *name;
+    bool caInBundle, caInFolder;
+    const char *certFile, *certDir;  // null: unset; "$CA": the CA alone; "$CADIR": a folder with it alone
+    int result;
+};
+
+const TrustRow kTrustRows[] = {
+    {"SystemBundleAndFolder", true, true, nullptr, nullptr, VFB_DONE},
+    {"OnlyTheFolderHasIt", false, true, nullptr, nullptr, VFB_DONE},
+    {"OnlyTheBundleHasIt", true, false, nullptr, nullptr, VFB_DONE},
+    {"RemovedFromTheSystem", false, false, nullptr, nullptr, VFB_ERR_SEND},
+    {"AddedBackToTheSystem", true, true, nullptr, nullptr, VFB_DONE},
+    {"NoFolderAtAll", true, true, nullptr, "/nonexistent", VFB_DONE},
+    {"PrivateCaFile", false, false, "$CA", "/nonexistent", VFB_DONE},
+    {"PrivateCaFolder", false, false, "/nonexistent", "$CADIR", VFB_DONE},
+    {"NothingTrustsIt", true, true, "/nonexistent", "/nonexistent", VFB_ERR_SEND},
+};
+
+TEST_F(Resources, TrustIsTheSystemsAsItIsNow) {
+    E2E_NEED_SERVICE();
+    const std::string certs = GetEnv("VFB_CERT_DIR"), folder = "/etc/ssl/certs";
+    std::string bundle, ca;
+    ASSERT_TRUE(ReadFile(certs + "/bundle.crt", &bundle) && ReadFile(certs + "/ca.crt", &ca));
+    const std::string withoutCa = bundle.substr(0, bundle.rfind(ca));
+    std::string hashName;  // the CA's name in the hashed folder
+    for (const std::string &name : ListDir(folder)) {
+        char target[256] = {};
+        if (::readlink((folder + "/" + name).c_str(), target, sizeof target - 1) > 0 &&
+            std::string(target) == "vantrelfb-e2e-test-ca.pem")
+            hashName = name;
+    }
+    ASSERT_FALSE(hashName.empty()) << "the sandbox's folder has no hashed link to the test CA";
+    const std::string caDir = Dir() + "/private-ca";
+    ASSERT_TRUE(MakeDirs(caDir) && WriteFile(caDir + "/ca.pem", ca));
+    ASSERT_EQ(::symlink("ca.pem", (caDir + "/" + hashName).c_str()), 0);
+    auto arrange = [&](bool inBundle, bool inFolder) {
+        ASSERT_TRUE(WriteFile(folder + "/ca-certificates.crt", inBundle ? bundle : withoutCa));
+        ::unlink((folder + "/" + hashName).c_str());
+        if (inFolder) {
+            ASSERT_EQ(::symlink("vantrelfb-e2e-test-ca.pem", (folder + "/" + hashName).c_str()), 0);
+        }
+    };
+    auto setOrUnset = [&](const char *variable, const char *value) {
+        if (!value) {
+            ::unsetenv(variable);
+            return;
+        }
+        const std::string v = value == std::string("$CA")      ? certs + "/ca.crt"
+                              : value == std::string("$CADIR") ? caDir
+                                                               : value;
+        ::setenv(variable, v.c_str(), 1);
+    };
+    for (const TrustRow &row : kTrustRows) {
+        SCOPED_TRACE(row.name);
+        arrange(row.caInBundle, row.caInFolder);
+        setOrUnset("SSL_CERT_FILE", row.certFile);
+        setOrUnset("SSL_CERT_DIR", row.certDir);
+        WriteScript({Response::Ok("{}")});  // no keep-alive: each call connects anew
+        EXPECT_EQ(Invoke({"FaceBookStatus", {"m", "T", "1", "", "$OUT"}}).code, row.result);
+    }
+    arrange(true, true);
+    ::unsetenv("SSL_CERT_FILE");
+    ::unsetenv("SSL_CERT_DIR");
+}
+
 // The descriptors of this process that are sockets, or the file `path`.
 std::vector<int> LibraryDescriptors(const std::string &path) {
     std::vector<int> found;
