@@ -88,13 +88,13 @@ static inline const char *vfb_result_meaning(int code, int *written)
 extern "C" {
 #endif
 
-/* Ordinal 1: GET `url`, stream the body into `outputPath`. Results 1, 2, 999. */
+/* Ordinal 1: GET `url`, stream the body into `outputPath`. Results 1, 2, 4, 999. */
 VANTRELFB_API int FaceBookToken(const VFB_WCHAR *url, const VFB_WCHAR *outputPath);
 /* Ordinal 2: post `message` to the feed of `targetId`. Results 2, 3, 4, 5, 222, 999. */
 VANTRELFB_API int FaceBookStatus(const VFB_WCHAR *message, const VFB_WCHAR *accessToken,
                                  const VFB_WCHAR *targetId, const VFB_WCHAR *extraText,
                                  const VFB_WCHAR *outputPath);
-/* Ordinal 3: create a note. Results 1, 2, 999 (what the fetch returned). */
+/* Ordinal 3: create a note. Results 1, 2, 4, 999 (what the fetch returned). */
 VANTRELFB_API int FaceBookNotes(const VFB_WCHAR *title, const VFB_WCHAR *accessToken,
                                 const VFB_WCHAR *uid, const VFB_WCHAR *content,
                                 const VFB_WCHAR *outputPath);
@@ -116,7 +116,7 @@ VANTRELFB_API int FaceBookNotesView(const VFB_WCHAR *accessToken, const VFB_WCHA
 /* Ordinal 8: delete a note. Results as FaceBookNotes. */
 VANTRELFB_API int FaceBookNotesDelete(const VFB_WCHAR *accessToken, const VFB_WCHAR *noteId,
                                       const VFB_WCHAR *uid, const VFB_WCHAR *outputPath);
-/* Ordinal 9: upload a JPEG photo. Results 1, 2, 7, 8, 9, 51, 222, 999. */
+/* Ordinal 9: upload a JPEG photo. Results 1, 2, 4, 7, 8, 9, 51, 222, 999. */
 VANTRELFB_API int FaceBookPictureUpload(const VFB_WCHAR *mediaPath, const VFB_WCHAR *targetId,
                                         const VFB_WCHAR *message, const VFB_WCHAR *accessToken,
                                         const VFB_WCHAR *outputPath);
