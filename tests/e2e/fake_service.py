@@ -38,6 +38,11 @@ answers: 200 with {"id":"1"}. A response is an object with any of:
   content_length false: send no Content-Length and end the body by closing
   chunked        true: send the body with chunked transfer coding
   version        the status line's protocol version, default "HTTP/1.1"
+  tls_max        "1.2": the handshake goes no higher than TLS 1.2, and resumes
+                 by session ID only (no tickets). A session issued with a
+                 certificate other than the default one is remembered, and a
+                 later client hello that offers it adds the event "offered a
+                 session from another host's certificate" to its connection.
   cert           "default", "wrong_host" or "untrusted": the certificate for
                  this connection
   expect_continue false: do not answer "Expect: 100-continue"
@@ -353,13 +358,20 @@ class Connection:
             self.run_fault(fault)
 
         self.sock.settimeout(IO_TIMEOUT)
-        context = self.server.context_for(self.answer.get("cert", "default"))
+        cert = self.answer.get("cert", "default")
+        context = self.server.context_for(cert, self.answer.get("tls_max"))
         if context is not None:
+            offered = self.offered_session_id()
+            if offered and offered in self.server.foreign_sessions:
+                self.events.append("offered a session from another host's certificate")
             try:
                 self.sock = context.wrap_socket(self.sock, server_side=True)
             except (ssl.SSLError, OSError) as e:
                 raise Abort("handshake failed: %s" % e)
             self.sni = getattr(self.sock, "vfb_sni", None)
+            session = self.sock.session
+            if cert != "default" and session is not None and session.id:
+                self.server.foreign_sessions.add(session.id)
 
         while True:
             self.serve_request()
@@ -389,6 +401,17 @@ class Connection:
             except (ValueError, OSError) as e:
                 print("fake_service: bad response in script: %s" % e, file=sys.stderr)
                 self.fault, self.body, self.answer = None, Body(DEFAULT_RESPONSE), DEFAULT_RESPONSE
+
+    def offered_session_id(self):
+        """The session ID of the client hello waiting on the socket, if any."""
+        try:
+            hello = self.sock.recv(4096, socket.MSG_PEEK)
+        except OSError:
+            return b""
+        # record header (5), handshake header (4), version (2), random (32)
+        if len(hello) < 44 or hello[0] != 0x16 or hello[5] != 1:
+            return b""
+        return bytes(hello[44:44 + hello[43]])
 
     def keep_alive(self):
         """Seconds an answered connection waits for another request (0: it closes)."""
@@ -636,6 +659,7 @@ class Server:
         self.request_count = 0
         self.connection_count = 0
         self.contexts = {}
+        self.foreign_sessions = set()
         if not args.no_tls:
             pairs = {"default": (args.cert, args.key),
                      "wrong_host": (args.wrong_host_cert, args.wrong_host_key),
@@ -655,13 +679,28 @@ class Server:
         sock.vfb_sni = name
         return None
 
-    def context_for(self, name):
+    def context_for(self, name, tls_max=None):
         if self.args.no_tls:
             return None
         if name not in self.contexts:
             print("fake_service: no %r certificate; using the default" % name, file=sys.stderr)
             name = "default"
-        return self.contexts[name]
+        if tls_max != "1.2":
+            return self.contexts[name]
+        with self.lock:
+            key = name + "/1.2"
+            if key not in self.contexts:
+                base = {"default": (self.args.cert, self.args.key),
+                        "wrong_host": (self.args.wrong_host_cert, self.args.wrong_host_key),
+                        "untrusted": (self.args.untrusted_cert, self.args.untrusted_key)}[name]
+                ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                ctx.load_cert_chain(*base)
+                ctx.maximum_version = ssl.TLSVersion.TLSv1_2
+                ctx.options |= ssl.OP_NO_TICKET
+                ctx.set_alpn_protocols(["http/1.1"])
+                ctx.sni_callback = self._sni
+                self.contexts[key] = ctx
+            return self.contexts[key]
 
     def next_request_number(self):
         with self.lock:

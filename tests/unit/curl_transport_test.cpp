@@ -383,6 +383,33 @@ TEST_F(CurlTransport, ARequestLostOnAReusedConnectionIsNeverSentAgain) {
     EXPECT_EQ(unanswered.rfind("POST /second HTTP/1.1\r\n", 0), 0u) << unanswered;
 }
 
+// A plain-HTTP fetch whose kept connection the server closed while it sat
+// idle gets a new one: the closed one is noticed before the request goes out.
+TEST_F(CurlTransport, AConnectionClosedWhileIdleIsReplacedBeforeUse) {
+    auto answerKeptThenClose = [](int fd, const Received &) {
+        SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
+        ::usleep(100 * 1000);
+        ::shutdown(fd, SHUT_RDWR);
+    };
+    LoopbackServer server({answerKeptThenClose, Reply("200 OK", "", "second")});
+    CurlInternet net;
+    InternetHandle root = net.Open(W("A"), AccessType::kPreconfigured);
+    const WString url = W("http://127.0.0.1:" + std::to_string(server.port) + "/x");
+    bool ok;
+    InternetHandle first = net.OpenUrl(root, url, kUrlFlags);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(ReadAll(net, first, 512, &ok), "first");
+    net.Close(first);
+    ::usleep(300 * 1000);  // the server has closed it by now
+    InternetHandle second = net.OpenUrl(root, url, kUrlFlags);
+    ASSERT_NE(second, nullptr) << "the closed connection was taken for a live one";
+    EXPECT_EQ(ReadAll(net, second, 512, &ok), "second");
+    net.Close(second);
+    net.Close(root);
+    server.Stop();
+    EXPECT_EQ(server.received.size(), 2u);
+}
+
 // Sets the proxy variables the stack reads for the scope, and restores them.
 class ScopedProxyEnvironment {
 public:

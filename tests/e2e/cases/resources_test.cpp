@@ -148,6 +148,23 @@ TEST_F(Resources, TrustIsTheSystemsAsItIsNow) {
     ::unsetenv("SSL_CERT_DIR");
 }
 
+// A TLS 1.2 handshake that completed with a certificate for another host
+// failed the call; its session must not be offered to the real host later
+// (resuming it would skip the verification that failed).
+TEST_F(Resources, NoSessionIsKeptFromAFailedVerification) {
+    E2E_NEED_SERVICE();
+    Response wrongHost = Response::Cert("wrong_host");
+    wrongHost.tlsMax = "1.2";
+    Response right = Response::Ok("{}");
+    right.tlsMax = "1.2";
+    WriteScript({wrongHost, right});
+    EXPECT_EQ(Invoke({"FaceBookStatus", {"m", "T", "1", "", "$OUT"}}).code, VFB_ERR_SEND);
+    EXPECT_EQ(Invoke({"FaceBookStatus", {"m", "T", "1", "", "$OUT"}}).code, VFB_DONE);
+    std::string log;
+    ASSERT_TRUE(ReadFile(GetEnv("VFB_FAKE_DIR") + "/connections.jsonl", &log));
+    EXPECT_EQ(log.find("offered a session from another host's certificate"), std::string::npos);
+}
+
 // The descriptors of this process that are sockets, or the file `path`.
 std::vector<int> LibraryDescriptors(const std::string &path) {
     std::vector<int> found;

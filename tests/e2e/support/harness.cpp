@@ -219,6 +219,7 @@ std::string Response::ToJson() const {
         j += ", \"body\": " + JsonQuote(body);
     if (!fault.empty()) j += ", \"fault\": " + fault;
     if (!cert.empty()) j += ", \"cert\": " + JsonQuote(cert);
+    if (!tlsMax.empty()) j += ", \"tls_max\": " + JsonQuote(tlsMax);
     if (!contentLength) j += ", \"content_length\": false";
     if (chunked) j += ", \"chunked\": true";
     if (!version.empty()) j += ", \"version\": \"" + version + "\"";

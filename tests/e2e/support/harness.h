@@ -32,7 +32,8 @@ struct Response {
     std::string cert;      // "", "wrong_host" or "untrusted"
     bool contentLength = true;
     bool chunked = false;
-    std::string version;          // the status line's, "HTTP/1.1" when empty
+    std::string version;  // the status line's, "HTTP/1.1" when empty
+    std::string tlsMax;   // tls_max: "1.2" caps the handshake at TLS 1.2, with session IDs, no tickets
     double keepAliveSeconds = 0;  // keep_alive: the connection stays open this long for a next request
 
     static Response Ok(std::string body) {
