@@ -105,7 +105,7 @@ PoolState pool;
 
 // Each connection (the stack makes a context per connection) records
 // whether its peer sent TLS's close alert, under this index.
-int closeAlertIndex = -1;
+std::atomic<int> closeAlertIndex{-1};
 
 void CloseIdle(const Idle &idle) {
     curl_multi_cleanup(idle.multi);

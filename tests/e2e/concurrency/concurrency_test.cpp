@@ -305,7 +305,7 @@ TEST_F(Concurrency, AllExportsAtOnce) {
         if (!r.complete) ++incomplete;
     EXPECT_EQ(incomplete, 0) << "requests whose declared body did not arrive whole";
 
-    ExpectHandlesBackTo(handlesBefore);
+    ExpectHandlesBackTo(handlesBefore, kThreads);
 }
 
 }  // namespace

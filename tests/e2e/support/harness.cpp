@@ -351,13 +351,14 @@ CallResult E2ETest::Invoke(const Call &call) {
 
 // The process's descriptors (handles) are where they were before the call.
 // A resolver thread may close its end a moment after the call returns.
-void ExpectHandlesBackTo(int before) {
+void ExpectHandlesBackTo(int before, int callsAtOnce) {
+    const int allowance = CachedHandleAllowance(callsAtOnce);
     int after = CountOpenHandles();
-    for (int i = 0; i < 100 && std::abs(after - before) > CachedHandleAllowance(); ++i) {
+    for (int i = 0; i < 100 && std::abs(after - before) > allowance; ++i) {
         SleepMs(20);
         after = CountOpenHandles();
     }
-    EXPECT_LE(std::abs(after - before), CachedHandleAllowance())
+    EXPECT_LE(std::abs(after - before), allowance)
         << "descriptors (handles) before the call: " << before << ", after: " << after;
 }
 

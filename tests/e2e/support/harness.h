@@ -138,7 +138,7 @@ struct Call {
 
 // The process's descriptors (handles) are back where they were before a
 // call (within what the stack may keep for reuse).
-void ExpectHandlesBackTo(int before);
+void ExpectHandlesBackTo(int before, int callsAtOnce = 1);
 
 struct CallResult {
     int code = 0;          // the ResultCode (not FaceBookTokenGraph)

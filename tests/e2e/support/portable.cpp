@@ -310,13 +310,15 @@ bool ResizeFile(const std::string &linuxPath, unsigned long long size) {
     return !ec;
 }
 
-int CachedHandleAllowance() {
+int CachedHandleAllowance(int callsAtOnce) {
 #if defined(_WIN32)
+    (void)callsAtOnce;
     return 2;
 #else
-    // The connection pool: up to 4 idle multi handles, each with its wake-up
-    // socket pair and at most 2 idle connections.
-    return 4 * (2 + 2);
+    // The connection pool keeps as many idle multi handles as calls ran at
+    // once (4 to 32), each with its wake-up socket pair and at most 2 idle
+    // connections.
+    return std::clamp(callsAtOnce, 4, 32) * (2 + 2);
 #endif
 }
 

@@ -106,7 +106,7 @@ bool ResizeFile(const std::string &linuxPath, unsigned long long size);
 // Handles the platform's internet stack may keep from one call to the next
 // for reuse (WinINet's connection and name caches, the libcurl build's
 // connection pool), which a leak check has to allow for.
-int CachedHandleAllowance();
+int CachedHandleAllowance(int callsAtOnce = 1);
 
 // The process's peak resident memory in KiB (Linux: VmHWM), or -1 where the
 // system does not tell (Windows, Wine).
