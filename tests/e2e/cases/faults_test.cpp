@@ -7,7 +7,9 @@
 // its file is tried): the exports keep the stack's 60-second time-outs, and a stalled service is covered at
 // the transport level, with the time-outs shrunk, by the unit test AStalledServerFailsWithinTheStallTimeout.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "rows.h"
@@ -566,6 +568,131 @@ TEST_F(MediaShrinks, DuringTheUploadGives7) {
         ExpectHandlesBackTo(handlesBefore);
     }
 }
+
+// The caller's control of a call: a progress callback that cancels it in
+// each phase, the stall and connection limits shrunk, progress totals, and a
+// trace that never shows the token. Settings are per thread; each row sets
+// them on a thread of its own, so no row sees another's.
+struct ControlRow {
+    const char *name;
+    const char *fn;
+    std::vector<std::string> args;
+    Response answer;
+    unsigned connectMs = 0, stallMs = 0;  // 0: the defaults
+    int cancelAfterReports = -1;          // -1: never cancels
+    int result;
+    int failure;
+    bool largeMedia = false;
+};
+
+void PrintTo(const ControlRow &row, std::ostream *os) { *os << row.name; }
+
+const char *const kSecretToken = "SECRET-TOKEN-4242";
+
+std::vector<ControlRow> ControlRows() {
+    auto stall = [](const char *stage, double seconds) {
+        return Response::Ok(Filler(4000))
+            .WithFault(std::string("{\"type\": \"stall\", \"stage\": \"") + stage +
+                       "\", \"after_bytes\": 1024, \"seconds\": " + std::to_string(seconds) + "}");
+    };
+    const std::vector<std::string> status = {"m", kSecretToken, "1", "", "$OUT"};
+    const std::vector<std::string> fetch = {
+        std::string("https://graph.facebook.com/c?access_token=") + kSecretToken, "$OUT"};
+    const std::vector<std::string> photo = {"$MEDIA", "1", "m", kSecretToken, "$OUT"};
+    return {
+        // Cancelled while connecting, while the answer is awaited, while
+        // the media goes out and while the answer comes in: each ends at once
+        // with its step's code.
+        {"CancelWhileConnecting", "FaceBookStatus", status, stall("before_handshake", 5), 0, 0, 2,
+         VFB_ERR_SEND, VFB_FAIL_CANCELLED},
+        {"CancelWhileAwaitingTheAnswer", "FaceBookStatus", status, stall("before_response", 5), 0, 0, 3,
+         VFB_ERR_SEND, VFB_FAIL_CANCELLED},
+        {"CancelWhileUploading", "FaceBookPictureUpload", photo, stall("during_request_body", 5), 0, 0, 5,
+         VFB_ERR_SEND_CHUNK, VFB_FAIL_CANCELLED, true},
+        {"CancelWhileReading", "FaceBookToken", fetch, stall("during_response_body", 5), 0, 0, 3,
+         VFB_ERR_READ, VFB_FAIL_CANCELLED},
+        // The limits, shrunk: a silent answer and a silent handshake.
+        {"StallLimit", "FaceBookToken", fetch, stall("during_response_body", 3), 0, 400, -1, VFB_ERR_READ,
+         VFB_FAIL_STALLED},
+        {"ConnectionTimeOut", "FaceBookStatus", status, stall("before_handshake", 3), 400, 0, -1,
+         VFB_ERR_SEND, VFB_FAIL_TIMEOUT},
+        // Watched to the end: the totals are known and reached.
+        {"UploadWatched", "FaceBookPictureUpload", photo, Response::Ok("{}"), 0, 0, -1, VFB_DONE,
+         VFB_FAIL_NONE, true},
+        {"DownloadWatched", "FaceBookToken", fetch, Response::Ok(Filler(300000)), 0, 0, -1, VFB_DONE,
+         VFB_FAIL_NONE},
+    };
+}
+
+struct Watch {
+    int reports = 0;
+    int cancelAfter = -1;
+    std::uint64_t sent = 0, sendTotal = 0, received = 0, receiveTotal = 0;
+    std::vector<std::string> trace;
+};
+
+int OnProgress(void *user, std::uint64_t sent, std::uint64_t sendTotal, std::uint64_t received,
+               std::uint64_t receiveTotal) {
+    auto *w = static_cast<Watch *>(user);
+    w->sent = sent;
+    w->sendTotal = sendTotal;
+    w->received = received;
+    w->receiveTotal = receiveTotal;
+    return w->cancelAfter >= 0 && ++w->reports > w->cancelAfter ? 1 : 0;
+}
+
+void OnTrace(void *user, const char *line) { static_cast<Watch *>(user)->trace.emplace_back(line); }
+
+class Control : public E2ETest, public ::testing::WithParamInterface<ControlRow> {};
+
+TEST_P(Control, Run) {
+    E2E_NEED_SERVICE();
+    const ControlRow &row = GetParam();
+    if (row.largeMedia) {
+        ASSERT_TRUE(WriteFile(Media(), "\xFF\xD8\xFF\xE0"));
+        ASSERT_TRUE(ResizeFile(Media(), 8ull << 20));
+    }
+    WriteScript({row.answer});
+    vfb_call_info before{};
+    before.size = sizeof before;
+    ASSERT_EQ(vfb_last_call(&before), 0);
+    Watch watch;
+    watch.cancelAfter = row.cancelAfterReports;
+    CallResult got;
+    double seconds = 0;
+    std::thread caller([&] {
+        vfb_set_progress(&OnProgress, &watch);
+        vfb_set_trace(&OnTrace, &watch);
+        vfb_set_timeouts(row.connectMs, row.stallMs);
+        const auto start = std::chrono::steady_clock::now();
+        got = Invoke({row.fn, row.args});
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+    caller.join();
+    EXPECT_EQ(got.code, row.result) << got.detail.message;
+    EXPECT_EQ(got.detail.failure, row.failure) << got.detail.message;
+    if (row.cancelAfterReports >= 0 || row.stallMs || row.connectMs) {
+        EXPECT_LT(seconds, 2.0) << "the call did not end within a second of its cancel or limit";
+    }
+    if (row.result == VFB_DONE) {
+        const bool upload = std::string(row.fn) == "FaceBookPictureUpload";
+        EXPECT_GT(upload ? watch.sendTotal : watch.receiveTotal, 0u) << "no total";
+        EXPECT_EQ(watch.sent, watch.sendTotal);
+        EXPECT_EQ(watch.received, watch.receiveTotal);
+    }
+    // The token travels in every row's request, and never in a trace line.
+    EXPECT_FALSE(watch.trace.empty());
+    for (const std::string &line : watch.trace) EXPECT_EQ(line.find(kSecretToken), std::string::npos) << line;
+    // The detail stayed with the thread that made the call.
+    vfb_call_info after{};
+    after.size = sizeof after;
+    ASSERT_EQ(vfb_last_call(&after), 0);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0)
+        << "this thread's detail changed: " << after.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Control, ::testing::ValuesIn(ControlRows()),
+                         [](const ::testing::TestParamInfo<ControlRow> &info) { return info.param.name; });
 
 }  // namespace
 }  // namespace e2e
