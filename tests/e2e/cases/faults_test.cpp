@@ -44,8 +44,12 @@ struct FaultRow {
     int result = VFB_DONE;     // all but the sign-in
     std::string location;      // the sign-in's result
     FileExpect file;
-    int requests = 0;                // requests the service must record
-    int connections = -1;            // connections it must accept; -1: not checked
+    int requests = 0;      // requests the service must record
+    int connections = -1;  // connections it must accept; -1: not checked
+    // The call's detail (vfb_last_call); -1: not checked.
+    int failure = -1;
+    int httpStatus = -1;
+    int stored = -1;
     bool readableMidAnswer = false;  // kReadMidAnswer: whether that party may open it
 };
 
@@ -92,6 +96,14 @@ const std::vector<FaultRow> &FaultRows() {
                     noResponseFile = FileExpect::Content("");  // created, left empty
                     break;
             }
+            // The detail a row expects: why it failed, the answer's status, whether the file took it.
+            // The sign-in creates its body file even when no answer comes.
+            auto detail = [f](FaultRow r, int failure, int httpStatus, int stored) {
+                r.failure = failure;
+                r.httpStatus = httpStatus;
+                r.stored = f == Family::kSignIn && stored == 0 && httpStatus == 0 ? -1 : stored;
+                return r;
+            };
             auto add = [&](const std::string &fault, FaultRow r) {
                 r.name = Short(e.fn) + "_" + fault;
                 if (!r.exp.fn) r.exp = e;
@@ -116,14 +128,21 @@ const std::vector<FaultRow> &FaultRows() {
                 FaultRow r = failed({}, Setup::kNone, 0, 0, false);
                 r.exp = e;
                 r.exp.args[0] = "https://nonexistent.invalid/faults";
-                add("UnresolvableNamedHost", r);
+                add("UnresolvableNamedHost", detail(r, VFB_FAIL_NAME_RESOLUTION, 0, 0));
             }
-            add("UnresolvableHost", failed({}, Setup::kHideHosts, 0, 0, false));
+            add("UnresolvableHost",
+                detail(failed({}, Setup::kHideHosts, 0, 0, false), VFB_FAIL_NAME_RESOLUTION, 0, 0));
             add("ConnectionRefused",
-                failed(std::vector<Response>(4, Response::Refuse()), Setup::kNone, 0, 1, false));
-            add("UntrustedCertificate", failed({Response::Cert("untrusted")}, Setup::kNone, 0, 1));
-            add("CertificateForAnotherHost", failed({Response::Cert("wrong_host")}, Setup::kNone, 0, 1));
-            add("HandshakeAborted", failed({Response::Fault("\"abort_handshake\"")}, Setup::kNone, 0, 1));
+                detail(failed(std::vector<Response>(4, Response::Refuse()), Setup::kNone, 0, 1, false), -1, 0,
+                       0));  // reset once accepted: refused, or a failed TLS start
+            add("UntrustedCertificate", detail(failed({Response::Cert("untrusted")}, Setup::kNone, 0, 1),
+                                               VFB_FAIL_TLS_CERTIFICATE, 0, 0));
+            add("CertificateForAnotherHost",
+                detail(failed({Response::Cert("wrong_host")}, Setup::kNone, 0, 1), VFB_FAIL_TLS_CERTIFICATE,
+                       0, 0));
+            add("HandshakeAborted",
+                detail(failed({Response::Fault("\"abort_handshake\"")}, Setup::kNone, 0, 1), VFB_FAIL_TLS, 0,
+                       0));
             // A URL open never leaves TLS for a redirect. The target is the service's
             // own port, so that a plain request, had it gone out, would show there.
             if (f == Family::kFetch || f == Family::kNotes) {
@@ -164,7 +183,8 @@ const std::vector<FaultRow> &FaultRows() {
                     r.file = FileExpect::Content(Filler(kCutAfter));
                     r.location = kLocation;
                 }
-                add("ResetDuringResponseBody", r);
+                add("ResetDuringResponseBody",
+                    detail(r, VFB_FAIL_CUT_SHORT, f == Family::kSignIn ? 302 : 200, -1));
             }
 
             if (f == Family::kUpload) {
@@ -173,11 +193,11 @@ const std::vector<FaultRow> &FaultRows() {
                                                   "\"after_bytes\": 65536}")},
                     Setup::kLargeMedia, 1, 1);
                 r.result = VFB_ERR_SEND_CHUNK;
-                add("ResetDuringRequestBody", r);
+                add("ResetDuringRequestBody", detail(r, -1, 0, 0));  // the reset may show on either direction
 
                 FaultRow gone = failed({}, Setup::kDeleteMedia, 0, 0, false);
                 gone.result = VFB_ERR_OPEN_ROOT_OR_MEDIA;
-                add("MediaDeletedBeforeCall", gone);
+                add("MediaDeletedBeforeCall", detail(gone, VFB_FAIL_MEDIA_FILE, 0, 0));
             }
 
             if (f == Family::kFormPost) {
@@ -186,7 +206,7 @@ const std::vector<FaultRow> &FaultRows() {
                 r.result = VFB_ERR_TOO_LARGE;
                 r.file = FileExpect::Untouched();
                 r.requests = r.connections = 1;
-                add("HundredMebibyteAnswer", r);
+                add("HundredMebibyteAnswer", detail(r, -1, 200, 0));
             }
 
             // The output file while the answer is being written: the fetch
@@ -218,7 +238,7 @@ const std::vector<FaultRow> &FaultRows() {
                 r.location = kLocation;
                 r.requests = 2;
                 r.connections = 1;
-                add("ReusesTheConnection", r);
+                add("ReusesTheConnection", detail(r, VFB_FAIL_NONE, f == Family::kSignIn ? 302 : 200, 1));
                 r.setup = Setup::kAfterIdleClose;
                 r.connections = 2;
                 add("ServiceDroppedTheIdleConnection", r);
@@ -246,10 +266,12 @@ const std::vector<FaultRow> &FaultRows() {
                 r.file = FileExpect::Absent();
                 r.location = kLocation;
                 r.requests = r.connections = 1;
-                add("MissingOutputFolder", r);
+                add("MissingOutputFolder",
+                    detail(r, VFB_FAIL_OUTPUT_FILE, f == Family::kSignIn ? 302 : 200, 0));
                 r.setup = Setup::kHoldOutput;
                 r.file = FileExpect::Untouched();
-                add("OutputHeldExclusively", r);
+                add("OutputHeldExclusively",
+                    detail(r, VFB_FAIL_OUTPUT_FILE, f == Family::kSignIn ? 302 : 200, 0));
             }
         }
         return v;
@@ -438,6 +460,19 @@ void FaultRowTest::Run(const FaultRow &row) {
         EXPECT_EQ(got.location, row.location);
     } else {
         EXPECT_EQ(got.code, row.result) << row.exp.fn << ": " << vfb_result_meaning(got.code, nullptr);
+        EXPECT_EQ(got.detail.result, got.code) << "the detail's result";
+    }
+    if (row.failure >= 0) {
+        EXPECT_EQ(got.detail.failure, row.failure) << got.detail.message;
+    }
+    if (row.httpStatus >= 0) {
+        EXPECT_EQ(got.detail.http_status, row.httpStatus) << got.detail.message;
+    }
+    if (row.stored >= 0) {
+        EXPECT_EQ(got.detail.stored, row.stored) << got.detail.message;
+    }
+    if (row.failure > 0 || (!signIn && got.code != VFB_DONE)) {
+        EXPECT_NE(got.detail.message[0], '\0') << "a failure without words";
     }
 
     if (row.setup == Setup::kHugeAnswer) {
