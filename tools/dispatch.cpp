@@ -426,8 +426,10 @@ int OnProgress(void *user, std::uint64_t sent, std::uint64_t send_total, std::ui
     return g_interrupted ? 1 : 0;
 }
 
+// The library's lines already say what they are, as curl -v does ("*", ">",
+// "<"); a header value can still carry control characters.
 void OnTrace(void *user, const char *line) {
-    *static_cast<std::ostream *>(user) << "* " << Printable(line ? line : "") << '\n';
+    *static_cast<std::ostream *>(user) << Printable(line ? line : "") << '\n';
 }
 
 // The thread's settings for one call, and none left behind: the callbacks

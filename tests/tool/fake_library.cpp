@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 namespace vfbtool::fake {
@@ -138,10 +137,3 @@ RunResult RunTool(FakeLibrary &fake, const std::vector<std::string> &args, const
 }
 
 }  // namespace vfbtool::fake
-
-// The library's table of meanings, which the tool shows as it is: a text of
-// the fake's own, so that a test can tell where a meaning came from.
-const char *(vfb_result_meaning)(int code) {
-    static std::map<int, std::string> meanings;
-    return meanings.emplace(code, "the library's meaning of " + std::to_string(code)).first->second.c_str();
-}

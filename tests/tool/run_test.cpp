@@ -817,10 +817,11 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
         AnswerCase{"quiet failure", "", ExitStatusFor(VFB_ERR_SEND), {"returned 3", "refused"}, VFB_ERR_SEND}
             .Options({"-q"})
             .Cause("connection refused by graph.facebook.com"),
-        AnswerCase{"verbose",
-                   R"({"id":"1"})",
-                   0,
-                   {"* > POST /me/feed?access_token=<redacted> HTTP/1.1\n", "* < HTTP/1.1 200 OK\\x1b[2J\n"}}
+        AnswerCase{
+            "verbose",
+            R"({"id":"1"})",
+            0,
+            {"> POST /me/feed?access_token=<redacted> HTTP/1.1\n< HTTP/1.1 200 OK\\x1b[2J\nvantrelfb: "}}
             .Options({"-v"})
             .Traced({"> POST /me/feed?access_token=<redacted> HTTP/1.1", "< HTTP/1.1 200 OK\x1b[2J"})
             .Lines(3),
