@@ -607,9 +607,7 @@ std::string ToolHelp() {
         s << "  " << left << text << '\n';
     };
     for (int code : KnownResultCodes()) {
-        int written = 0;
-        std::string text =
-            std::string("result ") + std::to_string(code) + ": " + vfb_result_meaning(code, &written);
+        std::string text = std::string("result ") + std::to_string(code) + ": " + vfb_result_meaning(code);
         if (code == VFB_DONE) text += ",\n       stored, and not the service's error nor an HTTP error";
         line(ExitStatusFor(code), text);
     }

@@ -589,7 +589,7 @@ TEST(ResultCodes, OneLineOnStandardErrorSaysWhatHappenedToTheOutputFile) {
         EXPECT_TRUE(r.out.empty());
         EXPECT_EQ(CountLines(r.err), 1) << r.err;
         EXPECT_TRUE(Contains(r.err, "FaceBookStatus returned " + std::to_string(code) + ":")) << r.err;
-        EXPECT_TRUE(Contains(r.err, vfb_result_meaning(code, nullptr))) << r.err;
+        EXPECT_TRUE(Contains(r.err, vfb_result_meaning(code))) << r.err;
         EXPECT_TRUE(Contains(r.err, "'reply.json'")) << r.err;
         EXPECT_EQ(Contains(r.err, "left as it was"), code != VFB_DONE) << r.err;
     }
@@ -894,8 +894,7 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
                 EXPECT_TRUE(Contains(r.out, "\"cause\":\"" + c.cause + "\"")) << r.out;
             }
             EXPECT_TRUE(Contains(r.out, "\"size\":" + std::to_string(c.stored.size()) + "}")) << r.out;
-            EXPECT_TRUE(
-                Contains(r.out, std::string("\"meaning\":\"") + vfb_result_meaning(c.result, nullptr)));
+            EXPECT_TRUE(Contains(r.out, std::string("\"meaning\":\"") + vfb_result_meaning(c.result)));
             EXPECT_EQ(Contains(r.out, "\"refusal\":\"token_rejected\""), c.status == kExitTokenRejected)
                 << r.out;
             // Well-formed: as the member of an error object it reads back.
