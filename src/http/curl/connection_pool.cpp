@@ -438,6 +438,13 @@ CURLcode OnSslContext(CURL *, void *context, void *) {
 
 }  // namespace
 
+bool HasUnreadTls(CURL *easy) {
+    curl_tlssessioninfo *info = nullptr;
+    return curl_easy_getinfo(easy, CURLINFO_TLS_SSL_PTR, &info) == CURLE_OK && info &&
+           info->backend == CURLSSLBACKEND_OPENSSL && info->internals &&
+           SSL_has_pending(static_cast<SSL *>(info->internals)) == 1;
+}
+
 CloseAlertFlag CloseAlertOf(CURL *easy) {
     curl_tlssessioninfo *info = nullptr;
     if (closeAlertIndex < 0 || curl_easy_getinfo(easy, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || !info ||

@@ -63,6 +63,9 @@ bool Configure(CURL *easy);
 using CloseAlertFlag = std::shared_ptr<std::atomic<bool>>;
 // The flag of the TLS connection `easy` reads from now; null for plain HTTP.
 CloseAlertFlag CloseAlertOf(CURL *easy);
+// Whether the TLS connection `easy` reads from holds bytes it has not
+// handed out yet: read past the answer's end, they are no answer of ours.
+bool HasUnreadTls(CURL *easy);
 // At exit or unload: closes every idle connection and releases the stack
 // once no handle is lent. Later calls still work, without pooling.
 void Shutdown();

@@ -715,6 +715,12 @@ private:
         t->received_ += n;
         t->bodyReceived_ += n;
         call::Received(n);
+        // Bytes past the declared end (the stack reads no further than the
+        // length) would be taken for the next call's answer: such a
+        // connection is not kept.
+        if (t->response_.hasLength && t->bodyReceived_ >= std::strtoull(t->response_.length.c_str(), nullptr, 10) &&
+            connection_pool::HasUnreadTls(t->easy_.get()))
+            curl_easy_setopt(t->easy_.get(), CURLOPT_FORBID_REUSE, 1L);
         std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;
         std::size_t first = std::min(n, kReceiveRing - tail);
         std::memcpy(t->ring_.get() + tail, data, first);

@@ -56,7 +56,7 @@ TEST_F(Fetch, EverySecondCallIsAFreshRequest) {
 // stores "stale" from the first answer. The fix is the pool's (drop a
 // connection whose answer had bytes past its length); then enable this, and
 // list it in tests/e2e/windows/wine_skips.cpp (kStaleBytesAnswer) for Wine.
-TEST_F(Fetch, DISABLED_BytesPastContentLengthNeverAnswerTheNextCall) {
+TEST_F(Fetch, BytesPastContentLengthNeverAnswerTheNextCall) {
     E2E_NEED_SERVICE();
     Response first = Response::Ok("helloHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale");
     first.WithHeader("Content-Length", "5");
