@@ -307,9 +307,10 @@ public:
     bool Send(InternetHandle request, WStringView headers) override {
         if (!request || !Begin(0)) return false;
         const WString headerText = Terminated(headers);
+        Blocking();
         if (!HttpSendRequestW(Native(request), headerText.empty() ? nullptr : headerText.c_str(),
                               static_cast<DWORD>(headerText.size()), nullptr, 0))
-            return Failed(Step::kRequest);
+            return Failed(Step::kRequest, Native(request));
         RequestWent(Native(request));
         return Answered(Native(request));
     }
@@ -320,8 +321,9 @@ public:
         std::memset(&buffers, 0, sizeof buffers);
         buffers.dwStructSize = sizeof buffers;
         buffers.dwBufferTotal = bodyLength;
+        Blocking();
         if (!HttpSendRequestExW(Native(request), &buffers, nullptr, kSendExFlags, 0))
-            return Failed(Step::kRequest);
+            return Failed(Step::kRequest, Native(request));
         RequestWent(Native(request));
         return true;
     }
@@ -332,6 +334,7 @@ public:
         // The stack may take a write in parts; the interface promises all of it.
         while (size > 0) {
             DWORD written = 0;
+            Blocking();
             if (!InternetWriteFile(Native(request), bytes, size, &written) || written == 0 || written > size)
                 return Failed(Step::kBody);
             bytes += written;
@@ -345,6 +348,7 @@ public:
 
     bool EndRequest(InternetHandle request) override {
         if (!request || !Proceed(true)) return false;
+        Blocking();
         if (!HttpEndRequestW(Native(request), nullptr, kEndRequestFlags, 0)) return Failed(Step::kAnswer);
         return Answered(Native(request));
     }
@@ -380,6 +384,7 @@ public:
             if (size > left) size = static_cast<std::uint32_t>(left);
         }
         DWORD count = 0;
+        Blocking();
         const BOOL ok = InternetReadFile(native, buffer, size, &count);
         if (count > size) count = 0;
         body_.received += count;
@@ -442,12 +447,15 @@ public:
             HostAndPort(current, &exchange_.host, &exchange_.port);
             if (!Begin(0)) return nullptr;
             const WString urlText = WidenAscii(current);
+            Blocking();
             const HINTERNET response = InternetOpenUrlW(Native(root), urlText.c_str(), nullptr, 0,
                                                         flags | kNoAutoRedirect, Context());
             if (!response) {
                 const DWORD error = GetLastError();
+                // WinINet takes other schemes (ftp:) too; the fetch means http and https.
                 if (followed == 0 &&
-                    (error == ERROR_INTERNET_INVALID_URL || error == ERROR_INTERNET_UNRECOGNIZED_SCHEME))
+                    (error == ERROR_INTERNET_INVALID_URL || error == ERROR_INTERNET_UNRECOGNIZED_SCHEME ||
+                     !(StartsWithNoCase(current, "http:") || StartsWithNoCase(current, "https:"))))
                     call::Fail(VFB_FAIL_INPUT, "the URL is malformed or not http or https");
                 SetLastError(error);
                 Failed(Step::kRequest);
@@ -527,6 +535,7 @@ private:
         std::uint64_t bodySent = 0, sendTotal = 0, bodyReceived = 0, receiveTotal = 0;
         std::uint64_t reportedBytes = 0;
         DWORD reportedTick = 0;
+        DWORD blockedAt = 0;
     };
 
     DWORD_PTR Context() { return reinterpret_cast<DWORD_PTR>(this); }
@@ -551,15 +560,17 @@ private:
         if (!context) return;
         Exchange &e = reinterpret_cast<WinInetInternet *>(context)->exchange_;
         if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
+            // Also where WinINet sends a request again, on a new connection,
+            // after the kept-alive one it tried first died.
             e.newConnection = true;
+            e.reused = false;
             if (call::Tracing()) call::Trace("* connecting to %s:%u", e.host.c_str(), e.port);
-        } else if (status == INTERNET_STATUS_SENDING_REQUEST) {
-            // A request that went out without WinINet connecting for it went
-            // out on a kept-alive connection; a new send after a failed one
-            // on such a connection follows a new connect.
+        } else if (status == INTERNET_STATUS_SENDING_REQUEST && !e.requestSent) {
+            // A request that goes out without WinINet connecting for it goes
+            // out on a kept-alive connection. (Wine tells of the sending
+            // again when an upload's body follows.)
             e.requestSent = true;
             e.reused = !e.newConnection;
-            e.newConnection = false;
             if (e.reused && call::Tracing())
                 call::Trace("* reusing the connection to %s:%u", e.host.c_str(), e.port);
         }
@@ -618,21 +629,40 @@ private:
         return true;
     }
 
+    // A WinINet call that may block on the network starts now.
+    void Blocking() { exchange_.blockedAt = GetTickCount(); }
+
+    // Whether the blocking call that just failed lasted as long as its
+    // time-out: Wine reports some time-outs as a lost connection (a receive
+    // as 12030, a body as its clean end), which a server's own close or reset
+    // never mimics, since that comes at once.
+    bool TookTimeout(unsigned limitMs) const {
+        constexpr DWORD kTimerSlackMs = 100;  // the tick count moves in steps of 10 to 16 ms
+        return GetTickCount() - exchange_.blockedAt + kTimerSlackMs >= limitMs;
+    }
+
     // Records why a step failed, from WinINet's last error; always false.
-    bool Failed(Step step) {
+    // `request`: the request the step was sending, whose lines count when
+    // they went out before the failure.
+    bool Failed(Step step, HINTERNET request = nullptr) {
         const DWORD error = GetLastError();
+        if (request && exchange_.requestSent) RequestWent(request);
         const char *host = exchange_.host.c_str();
         const unsigned port = exchange_.port;
-        const unsigned stall = call::ThisThread().stallMs;
+        const call::Settings &settings = call::ThisThread();
+        const bool connecting = step == Step::kRequest && !exchange_.requestSent;
+        const bool lost = error == ERROR_INTERNET_TIMEOUT || error == ERROR_INTERNET_CONNECTION_ABORTED ||
+                          error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CANNOT_CONNECT;
         if (error == ERROR_INTERNET_NAME_NOT_RESOLVED) {
             call::Fail(VFB_FAIL_NAME_RESOLUTION, "cannot resolve %s", host);
+        } else if (connecting && lost &&
+                   (error == ERROR_INTERNET_TIMEOUT || TookTimeout(settings.connectMs))) {
+            call::Fail(VFB_FAIL_TIMEOUT, "connecting to %s took longer than %u ms", host, settings.connectMs);
+        } else if (!connecting && lost &&
+                   (error == ERROR_INTERNET_TIMEOUT || TookTimeout(settings.stallMs))) {
+            call::Fail(VFB_FAIL_STALLED, "no byte moved to or from %s for %u ms", host, settings.stallMs);
         } else if (error == ERROR_INTERNET_CANNOT_CONNECT) {
             call::Fail(VFB_FAIL_CONNECTION, "cannot connect to %s:%u", host, port);
-        } else if (error == ERROR_INTERNET_TIMEOUT && step == Step::kRequest && !exchange_.requestSent) {
-            call::Fail(VFB_FAIL_TIMEOUT, "connecting to %s took longer than %u ms", host,
-                       call::ThisThread().connectMs);
-        } else if (error == ERROR_INTERNET_TIMEOUT) {
-            call::Fail(VFB_FAIL_STALLED, "no byte moved to or from %s for %u ms", host, stall);
         } else if (IsCertificateError(error)) {
             call::Fail(VFB_FAIL_TLS_CERTIFICATE, "certificate not trusted for %s: %s", host,
                        CertificateProblem(error));
@@ -661,7 +691,8 @@ private:
         if (body_.failure == ERROR_HTTP_INVALID_SERVER_RESPONSE)
             call::Fail(VFB_FAIL_CUT_SHORT, "%s closed the connection without an answer",
                        exchange_.host.c_str());
-        else if (body_.lengthKnown && body_.failure == ERROR_INTERNET_CONNECTION_ABORTED)
+        else if (body_.lengthKnown && body_.failure == ERROR_INTERNET_CONNECTION_ABORTED &&
+                 !TookTimeout(call::ThisThread().stallMs))
             call::Fail(VFB_FAIL_CUT_SHORT, "the answer from %s ended after %llu of %llu bytes",
                        exchange_.host.c_str(), static_cast<unsigned long long>(body_.received),
                        static_cast<unsigned long long>(body_.declared));
