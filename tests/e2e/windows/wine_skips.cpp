@@ -109,8 +109,23 @@ const Limitation kWineLimitations[] = {
 // receive time-outs set on a root handle (its sessions start with none), so
 // the layer sets them on every request too; the URL fetch's handle comes
 // from InternetOpenUrlW with its exchange under way, so a fetch from a server
-// that stops sending waits under Wine until the server lets go. No case waits
-// the 60 s such a stall takes.
+// that stops sending waits under Wine until the server lets go, whatever
+// stall limit vfb_set_timeouts set (setting it on that handle afterwards
+// changes nothing under Wine: a 6 s stall mid-body with a 2 s limit still
+// ended with 999 after 6 s). No case waits the 60 s such a stall takes.
+//
+// The same for the call detail, should rows come to test it:
+// - A TLS handshake the server stalls is bounded by neither the connection
+//   time-out nor the stall limit under Wine (a 6 s stall before the
+//   handshake with both at 2 s ended with 999 after 6 s), where the libcurl
+//   build fails with VFB_FAIL_TIMEOUT.
+// - Wine reports a receive time-out as a lost connection (12030) or, in a
+//   body, as its clean end; the layer tells those apart from a server's close
+//   by how long the step blocked, so VFB_FAIL_STALLED holds, but only to the
+//   tick count's 10-16 ms.
+// - A cancel from the progress callback acts between WinINet's steps and
+//   chunks only (the header says so); a row that cancels while a send or a
+//   wait for the answer blocks ends when that step does.
 //
 // Nor these, which no case can script yet (the fake service closes an idle
 // connection with close_notify and the TCP close together, and the libcurl
