@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Inspects a cross-built VantrelFB.dll without running it:
 #   - it is a DLL for the expected machine (i386 or x86-64);
-#   - it exports ordinals 1 to 16 and no others, each under the name that
+#   - it exports ordinals 1 to 21 and no others, each under the name that
 #     vfb_export_name in include/vantrelfb.h gives for it (a loader that
 #     resolves by name uses those);
+#   - ordinals 1 to 16 keep the names they have always had, whatever the
+#     header says now: programs linked by ordinal rely on them;
 #   - it imports from Windows' own DLLs only: the C and C++ runtimes are
 #     linked in, so no mingw DLL has to travel with it.
 #
@@ -37,19 +39,42 @@ cat >"$tmp/names.c" <<'EOF'
 #include <stdio.h>
 #include "vantrelfb.h"
 int main(void) {
-    for (int ordinal = 1; ordinal <= 16; ++ordinal) printf("%d %s\n", ordinal, vfb_export_name(ordinal));
+    for (int ordinal = 1; ordinal <= 21; ++ordinal) printf("%d %s\n", ordinal, vfb_export_name(ordinal));
     return 0;
 }
 EOF
 cc -std=c11 -Wall -Werror -I "$root/include" "$tmp/names.c" -o "$tmp/names" || die "cannot build the name lister"
 "$tmp/names" >"$tmp/want"
 
+# The first sixteen as the DLL has always exported them (13-15 as the GNU
+# compiler decorates them, which is what this check builds with).
+cat >"$tmp/frozen" <<'EOF'
+1 FaceBookToken
+2 FaceBookStatus
+3 FaceBookNotes
+4 FaceBookCheckIn
+5 FaceBookEvents
+6 FaceBookNotesEdit
+7 FaceBookNotesView
+8 FaceBookNotesDelete
+9 FaceBookPictureUpload
+10 FaceBookVideoUpload
+11 FaceBookTokenGraph
+12 FaceBookDelete
+13 _ZN10CVantrelFBC1Ev
+14 _ZN10CVantrelFBaSERKS_
+15 _Z11fnVantrelFBv
+16 nVantrelFB
+EOF
+head -16 "$tmp/want" | diff -u "$tmp/frozen" - >"$tmp/frozen.diff" ||
+  { echo "FAIL: the header renames ordinals 1-16 (- always, + now):" >&2; cat "$tmp/frozen.diff" >&2; exit 1; }
+
 # Every entry of the export address table, named or not, so that an extra
 # ordinal exported by number only shows too.
 base=$(sed -n 's/^Export Address Table -- Ordinal Base \([0-9]*\).*/\1/p' "$tmp/headers")
 entries=$(sed -n '/^Export Address Table/,/^$/p' "$tmp/headers" | grep -c '^[[:space:]]*\[ *[0-9]*\]' || true)
 [ "$base" = 1 ] || fail "ordinal base is ${base:-missing}, not 1"
-[ "$entries" = 16 ] || fail "$entries entries in the export address table, not 16"
+[ "$entries" = 21 ] || fail "$entries entries in the export address table, not 21"
 # The names: "[   0] FaceBookToken", by index into that table (ordinal - base).
 sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' "$tmp/headers" |
   sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' |
@@ -71,4 +96,4 @@ if [ "$failures" -ne 0 ]; then
   echo "check-windows-dll.sh: $dll: $failures check(s) failed" >&2
   exit 1
 fi
-echo "$dll: pei-$machine DLL, ordinals 1-16 as vfb_export_name names them, imports only $(paste -sd' ' "$tmp/imports")"
+echo "$dll: pei-$machine DLL, ordinals 1-21 as vfb_export_name names them, imports only $(paste -sd' ' "$tmp/imports")"

@@ -5,7 +5,7 @@
 #
 # Builds VantrelFB.dll for i686-w64-mingw32 (scripts/build-windows.sh into
 # build-win-i686), checks it with scripts/check-windows-dll.sh (a 32-bit x86
-# DLL, ordinals 1 to 16 under the header's names, imports from Windows' own
+# DLL, ordinals 1 to 21 under the header's names, imports from Windows' own
 # DLLs only), and builds the end-to-end program against it (tests/e2e/windows
 # into build-win-i686-e2e).
 #

@@ -10,6 +10,18 @@
 
 #include "vantrelfb.h"
 
+// The messages are formatted by the C++ runtime's vsnprintf, which knows
+// C99's formats (%zu, %llu) on mingw-w64 too; there GCC's plain printf check
+// would hold them to the system's older msvcrt formats instead. Compilers
+// without the attribute (MSVC, for Windows CE) check nothing.
+#if defined(__MINGW32__)
+#define VFB_PRINTF_LIKE(text, first) __attribute__((format(gnu_printf, text, first)))
+#elif defined(__GNUC__)
+#define VFB_PRINTF_LIKE(text, first) __attribute__((format(printf, text, first)))
+#else
+#define VFB_PRINTF_LIKE(text, first)
+#endif
+
 namespace vfb {
 namespace call {
 
@@ -41,10 +53,10 @@ private:
 
 // The first failure of a call is its cause; later ones are consequences and
 // are ignored. `format` is printf's, the message one line of UTF-8.
-void Fail(vfb_failure failure, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void Fail(vfb_failure failure, const char *format, ...) VFB_PRINTF_LIKE(2, 3);
 // An argument refused before anything was sent: its position among the
 // export's arguments (1 = first) and its limit.
-void RefuseInput(int argument, unsigned limit, const char *format, ...) __attribute__((format(printf, 3, 4)));
+void RefuseInput(int argument, unsigned limit, const char *format, ...) VFB_PRINTF_LIKE(3, 4);
 bool Failed();
 
 void HttpStatus(int status);
@@ -57,7 +69,7 @@ void Stored(bool ok, int error);
 
 // Trace lines: Tracing() first, so that nothing is formatted when unused.
 bool Tracing();
-void Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void Trace(const char *format, ...) VFB_PRINTF_LIKE(1, 2);
 
 // A request or header line as a trace may show it: the value of every
 // access_token parameter becomes <redacted>, and so does the value of a

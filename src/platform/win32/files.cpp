@@ -8,9 +8,11 @@
 
 #include <memory>
 #include <new>
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/write_buffer.h"
+#include "text/utf.h"
 
 namespace vfb {
 
@@ -22,12 +24,15 @@ class Win32File final : public File {
     // Every byte or failure; the write buffer's way to the file. Defined
     // first because its type is deduced.
     auto WriteAllTo() {
-        return [handle = handle_](const unsigned char *bytes, std::size_t size) {
+        return [handle = handle_, lastError = lastError_](const unsigned char *bytes, std::size_t size) {
             while (size > 0) {
                 DWORD written = 0;
                 const DWORD ask = static_cast<DWORD>(size);
-                if (!WriteFile(handle, bytes, ask, &written, nullptr) || written == 0 || written > ask)
+                if (!WriteFile(handle, bytes, ask, &written, nullptr) || written == 0 || written > ask) {
+                    const DWORD error = GetLastError();
+                    *lastError = error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
                     return false;
+                }
                 bytes += written;
                 size -= written;
             }
@@ -36,7 +41,8 @@ class Win32File final : public File {
     }
 
 public:
-    explicit Win32File(HANDLE handle) : handle_(handle) {}
+    // `lastError` is the file system's record of this call's last failure.
+    Win32File(HANDLE handle, DWORD *lastError) : handle_(handle), lastError_(lastError) {}
 
     ~Win32File() override {
         Flush();
@@ -89,10 +95,11 @@ public:
         return true;
     }
 
-private:
-    bool Flush() { return written_.Flush(WriteAllTo()); }
+    bool Flush() override { return written_.Flush(WriteAllTo()); }
 
+private:
     HANDLE handle_;
+    DWORD *lastError_;
     WriteBuffer written_;
 };
 
@@ -117,6 +124,9 @@ OpenParameters ParametersOf(FileMode mode) {
     return {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING};
 }
 
+// The file system lives for one call on one thread, so its own member is
+// that thread's last error: no thread-local storage, which DLLs loaded at
+// run time cannot rely on before Vista, nor on CE.
 class Win32FileSystem final : public FileSystem {
 public:
     std::unique_ptr<File> Open(const WChar *path, FileMode mode) override {
@@ -124,11 +134,38 @@ public:
         const OpenParameters p = ParametersOf(mode);
         const HANDLE handle =
             CreateFileW(path, p.access, p.sharing, nullptr, p.creation, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return nullptr;
-        std::unique_ptr<File> file(new (std::nothrow) Win32File(handle));
-        if (!file) CloseHandle(handle);
+        if (handle == INVALID_HANDLE_VALUE) {
+            lastError_ = GetLastError();
+            return nullptr;
+        }
+        std::unique_ptr<File> file(new (std::nothrow) Win32File(handle, &lastError_));
+        if (!file) {
+            lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+            CloseHandle(handle);
+        }
         return file;
     }
+
+    int LastError() const override { return static_cast<int>(lastError_); }
+
+    std::string DescribeError(int error) const override {
+        WCHAR text[512];
+        const DWORD units =
+            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(error), 0, text, sizeof text / sizeof text[0], nullptr);
+        if (units == 0) return "error " + std::to_string(error);
+        // The system's texts end in a period and CR LF, and some span lines:
+        // the detail's message is one line.
+        std::string line = utf::ToUtf8(std::basic_string_view<WCHAR>(text, units));
+        for (char &c : line)
+            if (c == '\r' || c == '\n') c = ' ';
+        const std::size_t end = line.find_last_not_of(" .");
+        line.resize(end == std::string::npos ? 0 : end + 1);
+        return line.empty() ? "error " + std::to_string(error) : line;
+    }
+
+private:
+    DWORD lastError_ = ERROR_SUCCESS;
 };
 
 }  // namespace

@@ -7,7 +7,9 @@ CASES is the list driver.cpp ran (cases.txt); each DIR holds the driver's
 OUTDIR/<case>/ (result.txt, output.bin, request-K.raw/.json). For every case
 both sides must have made the number of requests the case names, and agree
 on each request's verb, target, version, header lines (as a set) and body
-bytes, on the result and on the output file. The only differences allowed
+bytes, on the result, on the call's detail (its result, HTTP status and
+whether the answer was stored, as vfb_last_call tells them) and on the
+output file. The only differences allowed
 are the ones in EXPLAINED (normalizations) and CASE_EXPLAINED (cases where
 the two stacks end differently), each with its reason; anything else is
 reported and makes the exit status 1. OPEN lists differences that are our
@@ -41,17 +43,17 @@ EXPLAINED = {
 }
 
 # Cases whose outcome differs between the two stacks for a reason outside our
-# layers: the kinds of difference allowed there ("result", "output",
+# layers: the kinds of difference allowed there ("result", "detail", "output",
 # "requests"), and why. What was sent, when both sent it, must still agree.
 CASE_EXPLAINED = {
     "token_port_then_escaped_crlf": (
-        {"result", "output", "requests"},
+        {"result", "detail", "output", "requests"},
         "The URL's port is '443' followed by an escaped line break ('443%0D%0A'). libcurl's URL parser "
         "rejects that port (result 2, nothing sent); Wine's InternetCrackUrlW reads the digits and ignores "
         "the rest up to the path, so Wine connects and sends a clean 'GET /x' (result 999). Neither stack "
         "lets the line break into the request; only their URL validation differs."),
     "token_http_to_tls_port": (
-        {"result", "output"},
+        {"result", "detail", "output"},
         "An http:// URL to the TLS port: the service reads no HTTP request and drops the connection. "
         "libcurl reports the missing status line as a failure (result 2). Wine's WinINet fails too when "
         "the drop arrives as a reset, but takes a clean close before any status line for an HTTP/0.9 "
@@ -59,14 +61,14 @@ CASE_EXPLAINED = {
         "fails the first read of an answer without a status line (result 4, an empty file). Which of the "
         "two the service's close becomes varies from run to run."),
     "token_closed_before_response": (
-        {"result", "output"},
+        {"result", "detail", "output"},
         "The service reads the request and closes the connection without a word. libcurl reports an "
         "empty reply (result 2, file untouched); Wine's WinINet takes the clean close before any status "
         "line for an HTTP/0.9 answer with an empty body, so InternetOpenUrlW succeeds, the fetch creates "
         "its file, and the layer fails the first read of an answer without a status line (result 4, an "
         "empty file). The request itself is the same on both."),
     "status_closed_before_response": (
-        {"result", "output"},
+        {"result", "detail", "output"},
         "As token_closed_before_response, for a form post: libcurl's send fails (result 3); Wine's "
         "HttpSendRequestW succeeds with the empty HTTP/0.9 answer, and the post's read fails (result 4). "
         "Neither writes the file."),
@@ -153,8 +155,8 @@ def load_side(directory, name):
     base = os.path.join(directory, name)
     if not os.path.isdir(base):
         return None
-    side = {"result": read(os.path.join(base, "result.txt")), "output": read(os.path.join(base, "output.bin")),
-            "requests": []}
+    side = {"result": read(os.path.join(base, "result.txt")), "detail": read(os.path.join(base, "detail.txt")),
+            "output": read(os.path.join(base, "output.bin")), "requests": []}
     k = 1
     while True:
         raw = read(os.path.join(base, "request-%d.raw" % k))
@@ -263,6 +265,11 @@ def main(argv):
             if linux["result"] != windows["result"]:
                 tolerable.append(("result", "result: linux %s, windows %s"
                                   % (show(linux["result"]), show(windows["result"]))))
+            if linux["detail"] is None or windows["detail"] is None:
+                differences.append("no detail.txt on %s" % ("linux" if linux["detail"] is None else "windows"))
+            elif linux["detail"] != windows["detail"]:
+                tolerable.append(("detail", "detail: linux %s, windows %s"
+                                  % (show(linux["detail"]), show(windows["detail"]))))
             if linux["output"] != windows["output"]:
                 tolerable.append(("output", "output file: linux %s, windows %s"
                                   % (show(linux["output"]), show(windows["output"]))))

@@ -84,6 +84,30 @@ const char kCloseAlertUnseen[] =
 const char kKeepsHttp10[] =
     "WinINet reuses the connection of an HTTP/1.0 answer that says keep-alive for the next request";
 
+// A WinINet call that blocks (connecting, sending, waiting for the answer,
+// reading) returns only when the server or its own time-out ends it, and it
+// calls nothing of the layer's meanwhile: progress and cancel act between
+// such calls, as the header says. A cancel asked while the server stalls
+// therefore waits for the stall to end. Windows' WinINet blocks the same way.
+const char kCancelWaitsForTheStep[] =
+    "a WinINet call blocked on a stalled server reports no progress and cannot be interrupted, so the "
+    "cancel acts only once the server moves again and the call has ended its own way";
+
+// Wine bounds a TLS handshake by neither the connection time-out nor the
+// receive time-out: a 6 s stall before the handshake with both at 2 s ended
+// with 999 after 6 s. The libcurl build counts the handshake as connecting.
+const char kHandshakeUnbounded[] =
+    "a stalled TLS handshake is bounded by no time-out, so the call waits for the server (999) instead of "
+    "failing with VFB_FAIL_TIMEOUT";
+
+// Wine ignores a root handle's receive time-out, and the URL fetch's handle
+// comes from InternetOpenUrlW with its answer already started; a time-out set
+// on it then changes nothing under Wine (tried: a 6 s stall mid-body with a
+// 2 s limit still ended with 999 after 6 s).
+const char kFetchBodyUnbounded[] =
+    "the URL fetch's body is read with no receive time-out, so a stall mid-body waits for the server (999) "
+    "instead of failing with VFB_FAIL_STALLED";
+
 #define VFB_HTTP10(family) \
     { "Faults/FaultRowTest.Run/" family "_NeverReusesAnHttp10Connection", kKeepsHttp10 }
 
@@ -121,6 +145,11 @@ const Limitation kWineLimitations[] = {
     {"Faults/FaultRowTest.Run/VideoUpload_ServiceDroppedTheIdleConnection", kUploadOnDeadReuse},
     {"Fetch.BytesPastContentLengthNeverAnswerTheNextCall", kStaleBytesAnswer},
     {"Fetch/FetchRow.Run/CloseDelimitedWithoutCloseAlertIsCut", kCloseAlertUnseen},
+    {"Rows/Control.Run/CancelWhileConnecting", kCancelWaitsForTheStep},
+    {"Rows/Control.Run/CancelWhileAwaitingTheAnswer", kCancelWaitsForTheStep},
+    {"Rows/Control.Run/CancelWhileReading", kCancelWaitsForTheStep},
+    {"Rows/Control.Run/StallLimit", kFetchBodyUnbounded},
+    {"Rows/Control.Run/ConnectionTimeOut", kHandshakeUnbounded},
     VFB_HTTP10("Token"),
     VFB_HTTP10("Status"),
     VFB_HTTP10("CheckIn"),
@@ -137,10 +166,11 @@ const Limitation kWineLimitations[] = {
 
 // Not a case here, but a limitation all the same: Wine ignores the send and
 // receive time-outs set on a root handle (its sessions start with none), so
-// the layer sets them on every request too; the URL fetch's handle comes
-// from InternetOpenUrlW with its exchange under way, so a fetch from a server
-// that stops sending waits under Wine until the server lets go. No case waits
-// the 60 s such a stall takes.
+// the layer sets them on every request too (the fetch's handle keeps none:
+// kFetchBodyUnbounded). Wine also reports a receive time-out as a lost
+// connection (12030) or, in a body, as its clean end; the layer tells those
+// apart from a server's own close by how long the step blocked, so
+// VFB_FAIL_STALLED holds, to the tick count's 10-16 ms.
 //
 // Nor this, which no case can script yet (the fake service closes an idle
 // connection with close_notify and the TCP close together): a kept-alive
