@@ -111,6 +111,35 @@ bool DeclaredLength(HINTERNET request, DWORD status, std::uint64_t *length) {
     return true;
 }
 
+// Content-Length values that disagree, or one that is no number, leave no
+// way to tell where this answer ends and the next begins: such an answer is
+// cut, as the libcurl build cuts it. WinINet hands each header out by index.
+bool FramingBroken(HINTERNET request) {
+    std::wstring first;
+    for (DWORD index = 0;;) {
+        WCHAR text[64];
+        DWORD size = sizeof text;
+        const DWORD asked = index;
+        if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index))
+            return GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND;
+        // A list of equal values ("6, 6") is the one value.
+        std::wstring value(text, size / sizeof(WCHAR));
+        std::size_t at = 0;
+        while (at <= value.size()) {
+            std::size_t end = value.find(L',', at);
+            if (end == std::wstring::npos) end = value.size();
+            std::wstring one = value.substr(at, end - at);
+            while (!one.empty() && (one.front() == L' ' || one.front() == L'\t')) one.erase(0, 1);
+            while (!one.empty() && (one.back() == L' ' || one.back() == L'\t')) one.pop_back();
+            if (one.empty() || one.find_first_not_of(L"0123456789") != std::wstring::npos) return true;
+            if (first.empty()) first = one;
+            if (one != first) return true;
+            at = end + 1;
+        }
+        if (index == asked) ++index;  // a stack that does not advance it
+    }
+}
+
 // A response's status code; 0 when it has none (Wine's reading of a
 // connection closed before any status line).
 DWORD StatusCode(HINTERNET request) {
@@ -367,10 +396,15 @@ public:
                 // Wine's WinINet takes a connection closed (or reset) before
                 // any status line for an HTTP/0.9 answer with an empty body,
                 // whose status code reads 0. No status line is no answer.
-                if (status == 0)
+                if (status == 0) {
                     body_.failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
-                else
+                } else if (FramingBroken(native)) {
+                    call::Fail(VFB_FAIL_CUT_SHORT, "the answer from %s has conflicting or malformed lengths",
+                               exchange_.host.c_str());
+                    body_.failure = ERROR_INTERNET_CONNECTION_ABORTED;
+                } else {
                     body_.lengthKnown = DeclaredLength(native, status, &body_.declared);
+                }
             }
             exchange_.receiveTotal = body_.lengthKnown ? body_.declared : 0;
         }

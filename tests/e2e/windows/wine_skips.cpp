@@ -63,9 +63,8 @@ const char kUploadOnDeadReuse[] =
 // past its Content-Length: the layer stops reading at the declared length
 // (the bytes are never stored), but the connection goes back to WinINet's
 // pool with them unread, and the next request on it takes them for its
-// answer. The layer cannot drop a pooled connection. (No row runs it yet:
-// Fetch.DISABLED_BytesPastContentLengthNeverAnswerTheNextCall fails on the
-// libcurl build too; enable it with this entry once the pool is fixed.)
+// answer. The layer cannot drop a pooled connection; the libcurl build drops
+// such a connection.
 const char kStaleBytesAnswer[] =
     "a kept-alive connection whose answer carried bytes past its Content-Length is reused, and those "
     "bytes are taken for the next call's answer";
