@@ -116,6 +116,18 @@ for name in $(awk '$1 ~ /^FaceBook/ { print $1 }' "$source_dir/src/module/Vantre
     grep -q "$name" "$man/man3/vantrelfb.3" || fail "vantrelfb(3) does not describe $name"
     [ "$(cat "$man/man3/$name.3" 2>/dev/null)" = ".so man3/vantrelfb.3" ] || fail "no man3 page $name.3 leading to vantrelfb(3)"
 done
+# The extensions: named in vantrelfb(3) and each described on a page of its own.
+extensions=$(awk '$1 ~ /^vfb_/ { print $1 }' "$source_dir/src/module/VantrelFB.def")
+[ -n "$extensions" ] || fail "the .def lists no vfb_ export"
+for name in $extensions; do
+    grep -q "^\.BR* $name\b" "$man/man3/vantrelfb.3" || fail "vantrelfb(3) does not describe $name"
+    page="$man/man3/$name.3"
+    [ -f "$page" ] || { fail "missing $page"; continue; }
+    warnings="$(groff -man -ww -z "$page" 2>&1)"
+    [ -z "$warnings" ] || fail "$page: $warnings"
+    grep -q "\"VantrelFB $version\"" "$page" || fail "$page does not carry version $version"
+    grep -q "^$name \\\\- " "$page" || fail "$page does not name $name"
+done
 if [ -x "$tool" ]; then
     # The subcommands as the tool's own help lists them.
     env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z]*\( [a-z]*\)\?\)  .*/\1/p' |
