@@ -148,11 +148,14 @@ if [ -n "$pythondir" ]; then
 import os, sys, vantrelfb
 module, library = sys.argv[1:]
 assert os.path.samefile(vantrelfb.__file__, module), vantrelfb.__file__
-assert vantrelfb.Result.DONE == 999 and vantrelfb.Result(4).meaning == vantrelfb.result_meaning(4)
+assert vantrelfb.Result.DONE == 999
 if library:
-    # A text the library refuses before anything is sent: the call reaches it, not the network.
+    # The meanings are the library's, so they need it loaded.
     vantrelfb.load(library)
+    assert vantrelfb.Result(4).meaning == vantrelfb.result_meaning(4) != vantrelfb.result_meaning(12345)
+    # A text the library refuses before anything is sent: the call reaches it, not the network.
     assert vantrelfb.status(message="\u00e9" * 1000, token="t", target="me", out=os.devnull) == vantrelfb.Result.ERR_OPEN
+    assert vantrelfb.last_call().failure == vantrelfb.Failure.INPUT
 PY
 fi
 
