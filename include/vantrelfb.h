@@ -4,8 +4,12 @@
  * Each service function performs one synchronous HTTPS exchange and stores the
  * response body, byte for byte, in a file named by the caller. The library
  * interprets nothing it receives: the service's answer (a new object's id, an
- * error object) is in the file. It keeps no state between calls, needs no
- * set-up call and reads no configuration.
+ * error object) is in the file. It needs no set-up call and reads no
+ * configuration; between calls it keeps only idle connections for reuse
+ * (Linux build) and, per thread, the detail of the last call and the
+ * settings made with the vfb_ functions below.
+ *
+ * C: the header needs C11 (char16_t and u"" literals); C++: C++11.
  */
 #ifndef VANTRELFB_H
 #define VANTRELFB_H
@@ -58,32 +62,6 @@ typedef char16_t VFB_WCHAR;
                                        opening part not sent, or rejected input */
 #define VFB_ERR_CONNECT 222         /* form posts, uploads: connection handle not created */
 
-/*
- * One table of meanings, shared by the library's tool and documentation.
- * `written` tells whether the output file can have been (re)written.
- */
-static inline const char *vfb_result_meaning(int code, int *written)
-{
-    int w = 0;
-    const char *m;
-    switch (code) {
-    case VFB_DONE: w = 1; m = "done: the response body is in the output file (if it could be created)"; break;
-    case VFB_ERR_OPEN_ROOT_OR_MEDIA: m = "the internet handle or the media file could not be opened"; break;
-    case VFB_ERR_OPEN: m = "the URL or request could not be opened, or the input was rejected"; break;
-    case VFB_ERR_SEND: m = "the request could not be sent (network, name resolution or TLS failure)"; break;
-    case VFB_ERR_READ: m = "reading the response failed"; break;
-    case VFB_ERR_TOO_LARGE: m = "the response was 1999 bytes or more, too large to store"; break;
-    case VFB_ERR_MEDIA_READ: m = "reading the media file failed, or it changed during the upload"; break;
-    case VFB_ERR_SEND_CHUNK: m = "sending a chunk of the media file failed"; break;
-    case VFB_ERR_SEND_CLOSING: m = "sending the closing part of the upload failed"; break;
-    case VFB_ERR_START: m = "the upload could not be started (network, name resolution, TLS) or the input was rejected"; break;
-    case VFB_ERR_CONNECT: m = "the connection handle could not be created"; break;
-    default: m = "unknown result code"; break;
-    }
-    if (written) *written = w;
-    return m;
-}
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -135,9 +113,97 @@ VANTRELFB_API int FaceBookDelete(const VFB_WCHAR *extraText, const VFB_WCHAR *ac
                                  const VFB_WCHAR *objectId, const VFB_WCHAR *extraText2,
                                  const VFB_WCHAR *outputPath);
 
+/*
+ * Extensions (ordinals 17 and up). Everything here is per thread, like
+ * GetLastError: a call uses the settings its own thread made and leaves its
+ * detail on that thread. None of it changes a call's result or its output
+ * file; unused, it costs nothing.
+ */
+
+/* Ordinal 18: the one table of meanings (UTF-8, static, never null). */
+VANTRELFB_API const char *(vfb_result_meaning)(int code);
+
+/* Why a call failed, beyond its result code. */
+typedef enum vfb_failure {
+    VFB_FAIL_NONE = 0,
+    VFB_FAIL_INPUT = 1,            /* an argument too long or invalid: `argument`, `limit` */
+    VFB_FAIL_MEDIA_FILE = 2,       /* the media file could not be opened or read */
+    VFB_FAIL_NAME_RESOLUTION = 3,  /* the host name did not resolve */
+    VFB_FAIL_CONNECTION = 4,       /* no connection (refused, unreachable) */
+    VFB_FAIL_PROXY = 5,            /* the proxy refused or failed */
+    VFB_FAIL_TLS_CERTIFICATE = 6,  /* the server's certificate was not accepted */
+    VFB_FAIL_TLS = 7,              /* any other TLS failure */
+    VFB_FAIL_SEND = 8,             /* sending the request or its body failed */
+    VFB_FAIL_STALLED = 9,          /* no byte moved either way for the stall limit */
+    VFB_FAIL_TIMEOUT = 10,         /* connecting took longer than the connection time-out */
+    VFB_FAIL_CUT_SHORT = 11,       /* the answer ended early or its framing was broken */
+    VFB_FAIL_TOO_LARGE = 12,       /* the answer was too large to keep */
+    VFB_FAIL_CANCELLED = 13,       /* the progress callback asked to stop */
+    VFB_FAIL_OUTPUT_FILE = 14      /* the output file could not be created or written */
+} vfb_failure;
+
+/* What the calling thread's last call did. Set `size` to sizeof before asking. */
+typedef struct vfb_call_info {
+    unsigned size;
+    int result;             /* the code the call returned */
+    int http_status;        /* the final response's status; 0 when none arrived */
+    int stored;             /* 1: the output file received the whole body that arrived */
+    int stored_errno;       /* the system's error number when the file failed, else 0 */
+    int failure;            /* a vfb_failure */
+    int argument;           /* VFB_FAIL_INPUT: the argument's position (1 = first), else 0 */
+    unsigned limit;         /* VFB_FAIL_INPUT: its limit, in the units the message names */
+    int reused;             /* 1: the request went out on a connection an earlier call opened */
+    uint64_t bytes_sent;    /* request bytes, headers and body, over every hop */
+    uint64_t bytes_received;
+    uint64_t elapsed_ms;
+    char message[512];      /* one line of UTF-8 a person can act on; "" after a success */
+} vfb_call_info;
+
+/* Ordinal 17: fills `info` (up to info->size bytes); 0, or -1 when the size is too small. */
+VANTRELFB_API int vfb_last_call(vfb_call_info *info);
+
+/*
+ * Ordinal 19: progress for the calling thread's calls; NULL turns it off.
+ * Called on the calling thread whenever bytes move (at least once per 64 KiB),
+ * about every 100 ms while none do, and once at the end. Totals are 0 when
+ * unknown. Returning non-zero cancels the call within a second, with the code
+ * of the step it was in and failure VFB_FAIL_CANCELLED. Windows build: a
+ * WinINet step that blocks (connecting, a send, a read) is only interrupted
+ * by its own time-out, so a cancel there waits for that step to end.
+ */
+typedef int (*vfb_progress_fn)(void *user, uint64_t sent, uint64_t send_total, uint64_t received,
+                               uint64_t receive_total);
+VANTRELFB_API void vfb_set_progress(vfb_progress_fn fn, void *user);
+
+/* Ordinal 20: the connection time-out and the stall limit, in ms; 0 restores 60000. */
+VANTRELFB_API void vfb_set_timeouts(unsigned connect_ms, unsigned stall_ms);
+
+/*
+ * Ordinal 21: one UTF-8 line per event of the calling thread's calls (connecting,
+ * TLS, the request and response lines and headers, redirects, bytes, the
+ * result); NULL turns it off. No line carries an access token or a Cookie or
+ * Authorization value.
+ */
+typedef void (*vfb_trace_fn)(void *user, const char *line);
+VANTRELFB_API void vfb_set_trace(vfb_trace_fn fn, void *user);
+
 #ifdef __cplusplus
 }
 #endif
+
+/*
+ * The header's earlier inline form took a second argument, whether the output
+ * file can have been written (only for VFB_DONE); calls written that way still
+ * compile and mean the same.
+ */
+static inline const char *vfb_result_meaning_written(int code, int *written)
+{
+    if (written) *written = code == VFB_DONE;
+    return (vfb_result_meaning)(code);
+}
+#define VFB_MEANING_PICK_(a, b, name, ...) name
+#define vfb_result_meaning(...) \
+    VFB_MEANING_PICK_(__VA_ARGS__, vfb_result_meaning_written, (vfb_result_meaning), 0)(__VA_ARGS__)
 
 /*
  * Export names by ordinal, for loaders that resolve by name only (dlsym).
@@ -161,14 +227,19 @@ VANTRELFB_API int FaceBookDelete(const VFB_WCHAR *extraText, const VFB_WCHAR *ac
                          "_Z11fnVantrelFBv", "nVantrelFB"
 #endif
 
+/* Ordinals 1 to VFB_EXPORT_COUNT are exported; nothing else is. */
+#define VFB_EXPORT_COUNT 21
+
 static inline const char *vfb_export_name(int ordinal)
 {
-    static const char *const names[16] = {
+    static const char *const names[VFB_EXPORT_COUNT] = {
         "FaceBookToken",   "FaceBookStatus",    "FaceBookNotes",         "FaceBookCheckIn",
         "FaceBookEvents",  "FaceBookNotesEdit", "FaceBookNotesView",     "FaceBookNotesDelete",
         "FaceBookPictureUpload", "FaceBookVideoUpload", "FaceBookTokenGraph", "FaceBookDelete",
-        VFB_SAMPLE_NAMES};
-    return (ordinal >= 1 && ordinal <= 16) ? names[ordinal - 1] : (const char *)0;
+        VFB_SAMPLE_NAMES,
+        "vfb_last_call",   "vfb_result_meaning", "vfb_set_progress",     "vfb_set_timeouts",
+        "vfb_set_trace"};
+    return (ordinal >= 1 && ordinal <= VFB_EXPORT_COUNT) ? names[ordinal - 1] : (const char *)0;
 }
 
 #ifdef __cplusplus

@@ -1,6 +1,28 @@
 #include "http/capture.h"
 
+#include "call/call.h"
+#include "text/text.h"
+
 namespace vfb {
+
+namespace {
+
+// The call's detail for an output file that could not be created or written;
+// the call's result does not change.
+void OutputFailed(FileSystem &files, const WChar *outputPath, const char *what) {
+    const int error = files.LastError();
+    call::Stored(false, error);
+    call::Fail(VFB_FAIL_OUTPUT_FILE, "output file %s %s: %s", NarrowText(outputPath).c_str(), what,
+               files.DescribeError(error).c_str());
+}
+
+std::unique_ptr<File> OpenOutput(FileSystem &files, const WChar *outputPath, FileMode mode) {
+    std::unique_ptr<File> file = files.Open(outputPath, mode);
+    if (!file) OutputFailed(files, outputPath, "could not be created");
+    return file;
+}
+
+}  // namespace
 
 BufferedOutcome ReadBuffered(Internet &internet, InternetHandle request, ResponseBuffer &buffer) {
     buffer.total = 0;
@@ -19,40 +41,55 @@ BufferedOutcome ReadBuffered(Internet &internet, InternetHandle request, Respons
 }
 
 void StoreBuffered(FileSystem &files, const WChar *outputPath, const ResponseBuffer &buffer) {
-    if (auto file = files.Open(outputPath, FileMode::kCreateExclusive))
-        file->Write(buffer.bytes, buffer.total);
+    auto file = OpenOutput(files, outputPath, FileMode::kCreateExclusive);
+    if (!file) return;
+    if (file->Write(buffer.bytes, buffer.total) && file->Flush())
+        call::Stored(true, 0);
+    else
+        OutputFailed(files, outputPath, "could not be written");
 }
 
 namespace {
 
 // The file keeps whatever arrived before a failed read; the caller reports
 // the cut, because a partial answer stored as if whole is worse than none.
-bool CaptureStream(Internet &internet, File &file, InternetHandle handle, unsigned char *chunk,
-                   std::uint32_t chunkSize) {
+bool CaptureStream(Internet &internet, FileSystem &files, File &file, const WChar *outputPath,
+                   InternetHandle handle, unsigned char *chunk, std::uint32_t chunkSize) {
+    bool written = true;
+    bool complete = false;
     for (;;) {
         std::uint32_t read = 0;
-        if (!internet.Read(handle, chunk, chunkSize, &read)) return false;
-        if (read == 0) return true;
-        file.Write(chunk, read);
+        if (!internet.Read(handle, chunk, chunkSize, &read)) break;
+        if (read == 0) {
+            complete = true;
+            break;
+        }
+        written = file.Write(chunk, read) && written;
     }
+    written = file.Flush() && written;
+    if (written)
+        call::Stored(true, 0);
+    else
+        OutputFailed(files, outputPath, "could not be written");
+    return complete;
 }
 
 }  // namespace
 
 bool CaptureSharedStream(Internet &internet, FileSystem &files, InternetHandle handle,
                          const WChar *outputPath) {
-    auto file = files.Open(outputPath, FileMode::kCreateShared);
+    auto file = OpenOutput(files, outputPath, FileMode::kCreateShared);
     if (!file) return true;
     unsigned char chunk[512];
-    return CaptureStream(internet, *file, handle, chunk, sizeof chunk);
+    return CaptureStream(internet, files, *file, outputPath, handle, chunk, sizeof chunk);
 }
 
 bool CaptureExclusiveStream(Internet &internet, FileSystem &files, InternetHandle handle,
                             const WChar *outputPath, FileMode mode) {
-    auto file = files.Open(outputPath, mode);
+    auto file = OpenOutput(files, outputPath, mode);
     if (!file) return true;
     unsigned char chunk[4096];
-    return CaptureStream(internet, *file, handle, chunk, 4095);
+    return CaptureStream(internet, files, *file, outputPath, handle, chunk, 4095);
 }
 
 }  // namespace vfb

@@ -2,6 +2,7 @@
 // length of the call and hands it to its operation.
 #include <algorithm>
 
+#include "call/call.h"
 #include "operations/operations.h"
 #include "platform/platform.h"
 
@@ -9,10 +10,12 @@ using vfb::WChar;
 
 namespace {
 
+// Each export is one call: its detail (vfb_last_call) starts afresh here.
 template <typename Operation>
 int WithPlatform(Operation &&operation) {
+    vfb::call::Scope scope;
     vfb::RealPlatform real;
-    return operation(real.get());
+    return scope.Finish(operation(real.get()));
 }
 
 int RunNote(vfb::NoteOperation which, const vfb::NoteArguments &args, const WChar *outputPath) {
@@ -101,8 +104,15 @@ VANTRELFB_API const WChar *FaceBookTokenGraph(void) {
     // until the same thread calls again. A plain array: a thread-local object
     // with a destructor would pin the library in memory past dlclose.
     static thread_local WChar result[vfb::kSignInResultUnits + 1];
+    vfb::call::Scope scope;
     vfb::RealPlatform real;
     const vfb::WString location = vfb::RequestSignIn(real.get(), vfb::kSignInBodyPath);
+    // The sign-in returns text, not a code: the detail says whether an
+    // answer came (999) or the request failed (2).
+    vfb_call_info sofar{};
+    sofar.size = sizeof sofar;
+    vfb_last_call(&sofar);
+    scope.Finish(sofar.http_status ? VFB_DONE : VFB_ERR_OPEN);
     const std::size_t units = std::min(location.size(), vfb::kSignInResultUnits);
     std::copy(location.begin(), location.begin() + static_cast<std::ptrdiff_t>(units), result);
     result[units] = 0;

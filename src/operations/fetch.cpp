@@ -1,3 +1,4 @@
+#include "call/call.h"
 #include "http/capture.h"
 #include "http/internet.h"
 #include "operations/operations.h"
@@ -30,7 +31,14 @@ bool HasUserInfo(WStringView url) {
 }  // namespace
 
 int FetchUrl(const Platform &platform, const WChar *url, const WChar *outputPath) {
-    if (ViewOf(url).size() > kMaxPathUnits || HasUserInfo(ViewOf(url))) return VFB_ERR_OPEN;
+    if (ViewOf(url).size() > kMaxPathUnits) {
+        RefuseLength(1, "url", ViewOf(url).size(), kMaxPathUnits);
+        return VFB_ERR_OPEN;
+    }
+    if (HasUserInfo(ViewOf(url))) {
+        call::RefuseInput(1, 0, "url carries a user name or password, which is never sent");
+        return VFB_ERR_OPEN;
+    }
     Internet &internet = platform.internet;
     ScopedInternetHandle root(internet, internet.Open(WidenAscii("FTP_to_AIX"), AccessType::kPreconfigured));
     if (!root) return VFB_ERR_OPEN_ROOT_OR_MEDIA;

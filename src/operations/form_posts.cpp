@@ -38,12 +38,21 @@ int PostForm(const Platform &platform, FormPost which, const WChar *text, const 
     WString prepared;
     if (row.sendsText) {
         std::optional<WString> encoded = PrepareQueryText(text);
-        if (!encoded) return VFB_ERR_OPEN;
+        if (!encoded) {
+            RefuseText(1, which == FormPost::kEvent ? "name" : "message", text);
+            return VFB_ERR_OPEN;
+        }
         prepared = std::move(*encoded);
     }
     const std::optional<WString> path = FormatTemplate(
         WidenAscii(row.pathTemplate), {ViewOf(targetId), ViewOf(accessToken), prepared}, kMaxPathUnits);
-    if (!path) return VFB_ERR_OPEN;
+    if (!path) {
+        // The longer of the inserted fields is the one to shorten.
+        const bool token = ViewOf(accessToken).size() >= ViewOf(targetId).size();
+        RefuseLength(token ? 2 : 3, "request path (target and token)",
+                     ViewOf(targetId).size() + ViewOf(accessToken).size() + prepared.size(), kMaxPathUnits);
+        return VFB_ERR_OPEN;
+    }
 
     Internet &internet = platform.internet;
     // A failed root handle is not checked on its own: the connection then fails too.

@@ -69,13 +69,25 @@ int RunNoteOperation(const Platform &platform, NoteOperation which, const NoteAr
     WString values[5];
     for (int i = 0; i < row.fieldCount; ++i) {
         std::optional<WString> value = FieldValue(row.fields[i], args);
-        if (!value) return VFB_ERR_OPEN;
+        if (!value) {
+            // Only the title (first) and the content (fourth) can be too long.
+            const bool title = row.fields[i] == Field::kTitle;
+            RefuseText(title ? 1 : 4, title ? "title" : "content", title ? args.title : args.content);
+            return VFB_ERR_OPEN;
+        }
         values[i] = EscapeNumberSign(std::move(*value));
     }
     const WString urlTemplate = WidenAscii("https://") + WidenAscii(*row.host) + WidenAscii(row.pathTemplate);
     const std::optional<WString> url =
         FormatTemplate(urlTemplate, {values[0], values[1], values[2], values[3], values[4]}, kMaxPathUnits);
-    if (!url) return VFB_ERR_OPEN;
+    if (!url) {
+        // The token is the second argument of create and edit, the first of view and delete.
+        const bool early = which == NoteOperation::kCreate || which == NoteOperation::kEdit;
+        std::size_t units = 0;
+        for (const WString &v : values) units += v.size();
+        RefuseLength(early ? 2 : 1, "request URL (identifiers, token and texts)", units, kMaxPathUnits);
+        return VFB_ERR_OPEN;
+    }
     // What the fetch returned, so a failed fetch is never mistaken for this
     // call's answer sitting in an earlier call's file.
     return FetchUrl(platform, url->c_str(), outputPath);

@@ -15,6 +15,12 @@ extern const char *const kDialogHost;
 // Limits of the per-call fields: a path or URL of at most 1999 units.
 constexpr std::size_t kMaxPathUnits = 1999;
 
+// The call's detail for input refused before anything is sent: the
+// argument's position among the export's arguments (1 = first) and the limit
+// it broke. A text is measured as UTF-8 and as encoded for a URL.
+void RefuseText(int argument, const char *name, const WChar *text);
+void RefuseLength(int argument, const char *what, std::size_t units, std::size_t limit);
+
 int FetchUrl(const Platform &platform, const WChar *url, const WChar *outputPath);
 
 enum class FormPost { kStatus, kCheckIn, kEvent, kDelete };

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "call/call.h"
 #include "http/capture.h"
 #include "http/internet.h"
 #include "operations/operations.h"
@@ -51,7 +52,15 @@ int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath
     // The media file comes first: a missing file is reported even with no network.
     std::unique_ptr<File> media = platform.files.Open(mediaPath, FileMode::kOpenForReading);
     std::uint32_t mediaSize = 0;
-    if (!media || !media->Size32(&mediaSize)) return VFB_ERR_OPEN_ROOT_OR_MEDIA;
+    if (!media || !media->Size32(&mediaSize)) {
+        const std::string name = NarrowText(mediaPath);
+        if (!media)
+            call::Fail(VFB_FAIL_MEDIA_FILE, "media file %s could not be opened: %s", name.c_str(),
+                       platform.files.DescribeError(platform.files.LastError()).c_str());
+        else
+            call::Fail(VFB_FAIL_MEDIA_FILE, "media file %s is 4 GiB or larger", name.c_str());
+        return VFB_ERR_OPEN_ROOT_OR_MEDIA;
+    }
 
     const WStringView token = ViewOf(accessToken);
     const std::optional<WString> path =
@@ -64,9 +73,24 @@ int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath
             : *FormatTemplate(WidenAscii(row.closingTemplate),
                               {boundary, token, boundary, ViewOf(text), boundary}, SIZE_MAX));
     // Too long for the request's fields: refused before anything is sent rather than cut.
-    if (!path || closing.size() > kMaxPartBytes) return VFB_ERR_START;
+    if (!path) {
+        const bool longerToken = token.size() >= ViewOf(targetId).size();
+        RefuseLength(longerToken ? 4 : 2, "request path (target and token)",
+                     ViewOf(targetId).size() + token.size(), kMaxPathUnits);
+        return VFB_ERR_START;
+    }
+    if (closing.size() > kMaxPartBytes) {
+        call::RefuseInput(
+            3, kMaxPartBytes, "%s too long: the upload's closing part would be %zu bytes, at most %zu",
+            kind == MediaKind::kPhoto ? "message" : "title (with the token)", closing.size(), kMaxPartBytes);
+        return VFB_ERR_START;
+    }
     const std::uint64_t total = std::uint64_t{opening.size()} + mediaSize + closing.size();
-    if (total > UINT32_MAX) return VFB_ERR_OPEN_ROOT_OR_MEDIA;
+    if (total > UINT32_MAX) {
+        call::Fail(VFB_FAIL_MEDIA_FILE, "media file %s is too large for one upload",
+                   NarrowText(mediaPath).c_str());
+        return VFB_ERR_OPEN_ROOT_OR_MEDIA;
+    }
 
     Internet &internet = platform.internet;
     ScopedInternetHandle root(internet, internet.Open(WidenAscii("FaceBook"), AccessType::kDirect));
@@ -89,14 +113,26 @@ int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath
     std::uint64_t sent = 0;
     std::uint32_t read = 0;
     do {
-        if (!media->Read(chunk, kFileChunk, &read)) return VFB_ERR_MEDIA_READ;
+        if (!media->Read(chunk, kFileChunk, &read)) {
+            call::Fail(VFB_FAIL_MEDIA_FILE, "reading media file %s failed: %s", NarrowText(mediaPath).c_str(),
+                       platform.files.DescribeError(platform.files.LastError()).c_str());
+            return VFB_ERR_MEDIA_READ;
+        }
         // A file that changed since its size was declared would make the body
         // disagree with its Content-Length; stop rather than send that.
-        if (sent + read > mediaSize) return VFB_ERR_MEDIA_READ;
+        if (sent + read > mediaSize) {
+            call::Fail(VFB_FAIL_MEDIA_FILE, "media file %s grew during the upload",
+                       NarrowText(mediaPath).c_str());
+            return VFB_ERR_MEDIA_READ;
+        }
         sent += read;
         if (!internet.Write(request.get(), chunk, read)) return VFB_ERR_SEND_CHUNK;
     } while (read == kFileChunk);
-    if (sent != mediaSize) return VFB_ERR_MEDIA_READ;
+    if (sent != mediaSize) {
+        call::Fail(VFB_FAIL_MEDIA_FILE, "media file %s shrank during the upload",
+                   NarrowText(mediaPath).c_str());
+        return VFB_ERR_MEDIA_READ;
+    }
 
     if (!internet.Write(request.get(), closing.data(), static_cast<std::uint32_t>(closing.size())))
         return VFB_ERR_SEND_CLOSING;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "text/wide.h"
 
@@ -31,6 +32,8 @@ public:
     virtual bool Read(void *buffer, std::uint32_t size, std::uint32_t *read) = 0;
     // False when the size cannot be read or does not fit 32 bits.
     virtual bool Size32(std::uint32_t *size) = 0;
+    // Writes out what is buffered; false when that fails.
+    virtual bool Flush() { return true; }
 };
 
 class FileSystem {
@@ -38,6 +41,10 @@ public:
     virtual ~FileSystem() = default;
     // Null when the file cannot be opened in that mode; a null or empty path never opens.
     virtual std::unique_ptr<File> Open(const WChar *path, FileMode mode) = 0;
+    // The system's error number of this thread's last failed open or write,
+    // and its text in UTF-8, for the call's detail.
+    virtual int LastError() const { return 0; }
+    virtual std::string DescribeError(int error) const { return "error " + std::to_string(error); }
 };
 
 struct LocalTime {

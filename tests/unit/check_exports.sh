@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fails unless the library exports the sixteen names and nothing else (the
+# Fails unless the library exports the .def file's names and nothing else (the
 # constructor may appear under both of the compiler's aliases), and, for a
 # build with the C++ runtime inside (RUNTIME=static), unless it needs no
 # shared C++ runtime and leaks none of the runtime's symbols.
@@ -11,13 +11,14 @@
 set -euo pipefail
 lib=$1 runtime=$2 def=$3
 expected="$(awk '$2 ~ /^@[0-9]+$/ { print $1 }' "$def") _ZN10CVantrelFBC2Ev"
-[ "$(echo $expected | wc -w)" = 17 ] || { echo "cannot read 16 exports from $def"; exit 1; }
+count=$(awk '$2 ~ /^@[0-9]+$/' "$def" | wc -l)
+[ "$count" -ge 16 ] || { echo "cannot read the exports from $def"; exit 1; }
 actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort)
 want=$(echo $expected | tr ' ' '\n' | sort)
 if [ "$actual" != "$want" ]; then
   echo "export table differs:"; diff <(echo "$want") <(echo "$actual"); exit 1
 fi
-echo "exports: 17 symbols (16 exports, constructor with both aliases)"
+echo "exports: $((count + 1)) symbols ($count exports, constructor with both aliases)"
 
 if [ "$runtime" = static ]; then
   needed=$(readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')

@@ -509,7 +509,7 @@ TEST_F(CurlTransport, AStalledServerFailsWithinTheStallTimeout) {
     LoopbackServer server({silent, stall, earlyAnswer}, false);
     CurlTimeouts shrunk;
     shrunk.connectMs = 1000;
-    shrunk.stallSeconds = 1;
+    shrunk.stallMs = 1000;
     CurlInternet net(shrunk);
 
     auto start = std::chrono::steady_clock::now();
@@ -548,7 +548,7 @@ TEST_F(CurlTransport, ASlowButSteadyServerIsNeverCut) {
         }
     }});
     CurlTimeouts shrunk;
-    shrunk.stallSeconds = 2;
+    shrunk.stallMs = 2000;
     CurlInternet net(shrunk);
     Exchange e = Open(net, server.port, "GET", "/slow");
     ASSERT_TRUE(net.Send(e.request, WStringView()));

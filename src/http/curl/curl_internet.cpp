@@ -1,6 +1,7 @@
 #include "http/curl/curl_internet.h"
 
 #include <curl/curl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "call/call.h"
 #include "http/curl/connection_pool.h"
 #include "text/text.h"
 
@@ -274,6 +276,14 @@ private:
         set(CURLOPT_HEADERDATA, this);
         set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
         set(CURLOPT_WRITEDATA, this);
+        errors_[0] = 0;
+        set(CURLOPT_ERRORBUFFER, errors_);
+        // The stack's own account of the exchange, only when someone reads it.
+        if (call::Tracing()) {
+            set(CURLOPT_VERBOSE, 1L);
+            set(CURLOPT_DEBUGFUNCTION, &Transfer::OnDebug);
+            set(CURLOPT_DEBUGDATA, this);
+        }
 
         std::vector<std::string> lines = {"Accept: */*", "Expect:"};
         if (verb_ == "GET") {
@@ -326,6 +336,144 @@ private:
         endedIn_ = phase_;
         result_ = why;
         Enter(Phase::kDone);
+        CountHop();
+        call::Sent(bodyHanded_);
+        if (why != CURLE_OK) Describe(why);
+        ReportProgress(true);
+        if (call::Tracing())
+            call::Trace("bytes: %llu sent, %llu received",
+                        static_cast<unsigned long long>(sentHeaders_ + bodyHanded_),
+                        static_cast<unsigned long long>(received_));
+    }
+
+    // The request bytes of the hop that ends here (the body is counted once, at the end).
+    void CountHop() {
+        long requestSize = 0;
+        if (easy_ && curl_easy_getinfo(easy_.get(), CURLINFO_REQUEST_SIZE, &requestSize) == CURLE_OK &&
+            requestSize > 0) {
+            sentHeaders_ += static_cast<std::uint64_t>(requestSize);
+            call::Sent(static_cast<std::uint64_t>(requestSize));
+        }
+    }
+
+    std::string Host() const {
+        std::string host;
+        CURLU *url = curl_url();
+        char *part = nullptr;
+        if (url &&
+            curl_url_set(url, CURLUPART_URL, next_.empty() ? url_.c_str() : next_.c_str(), 0) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_HOST, &part, 0) == CURLUE_OK)
+            host = part;
+        curl_free(part);
+        curl_url_cleanup(url);
+        return host.empty() ? "the server" : host;
+    }
+
+    // The cause of a failed exchange in the call's detail.
+    void Describe(CURLcode why) {
+        const std::string host = Host();
+        const char *stack = errors_[0] ? errors_ : curl_easy_strerror(why);
+        switch (why) {
+            case CURLE_COULDNT_RESOLVE_HOST:
+                return call::Fail(VFB_FAIL_NAME_RESOLUTION, "cannot resolve %s", host.c_str());
+            case CURLE_COULDNT_RESOLVE_PROXY:
+#if LIBCURL_VERSION_NUM >= 0x074900
+            case CURLE_PROXY:
+#endif
+                return call::Fail(VFB_FAIL_PROXY, "the proxy failed for %s: %s", host.c_str(), stack);
+            case CURLE_COULDNT_CONNECT:
+                return call::Fail(VFB_FAIL_CONNECTION, "cannot connect to %s: %s", host.c_str(), stack);
+            case CURLE_OPERATION_TIMEDOUT:
+                if (stalled_)
+                    return call::Fail(VFB_FAIL_STALLED, "no byte moved to or from %s for %ld ms",
+                                      host.c_str(), timeouts_.stallMs);
+                return call::Fail(VFB_FAIL_TIMEOUT, "connecting to %s took longer than %ld ms", host.c_str(),
+                                  timeouts_.connectMs);
+            case CURLE_PEER_FAILED_VERIFICATION: {
+                long verify = X509_V_OK;
+                curl_easy_getinfo(easy_.get(), CURLINFO_SSL_VERIFYRESULT, &verify);
+                if (verify != X509_V_OK)
+                    return call::Fail(VFB_FAIL_TLS_CERTIFICATE, "certificate not trusted for %s: %s",
+                                      host.c_str(), X509_verify_cert_error_string(verify));
+                return call::Fail(VFB_FAIL_TLS_CERTIFICATE, "certificate not valid for %s: %s", host.c_str(),
+                                  stack);
+            }
+            case CURLE_SSL_CONNECT_ERROR:
+            case CURLE_SSL_CERTPROBLEM:
+            case CURLE_SSL_CIPHER:
+            case CURLE_SSL_CACERT_BADFILE:
+            case CURLE_SSL_ENGINE_INITFAILED:
+                return call::Fail(VFB_FAIL_TLS, "TLS with %s failed: %s", host.c_str(), stack);
+            case CURLE_SEND_ERROR:
+                return call::Fail(VFB_FAIL_SEND, "sending to %s failed: %s", host.c_str(), stack);
+            case CURLE_ABORTED_BY_CALLBACK:
+                if (cancelled_) return call::Fail(VFB_FAIL_CANCELLED, "cancelled by the progress callback");
+                if (attempts_ > 1)
+                    return call::Fail(
+                        VFB_FAIL_SEND,
+                        "the connection to %s closed after the request went out; it is not sent again",
+                        host.c_str());
+                return call::Fail(VFB_FAIL_SEND, "the request body for %s ended before its declared length",
+                                  host.c_str());
+            case CURLE_WRITE_ERROR:
+                if (response_.bad)
+                    return call::Fail(VFB_FAIL_CUT_SHORT,
+                                      "the answer from %s has conflicting or malformed lengths",
+                                      host.c_str());
+                return call::Fail(VFB_FAIL_CUT_SHORT, "the answer from %s could not be taken: %s",
+                                  host.c_str(), stack);
+            case CURLE_PARTIAL_FILE:
+                if (closeAlert_ && !closeAlert_->load())
+                    return call::Fail(VFB_FAIL_CUT_SHORT,
+                                      "the answer from %s ended without TLS's close alert: it may be cut",
+                                      host.c_str());
+                return call::Fail(VFB_FAIL_CUT_SHORT, "the answer from %s was cut short: %s", host.c_str(),
+                                  stack);
+            case CURLE_RECV_ERROR:
+            case CURLE_GOT_NOTHING:
+                return call::Fail(VFB_FAIL_CUT_SHORT, "the answer from %s was cut short: %s", host.c_str(),
+                                  stack);
+            case CURLE_TOO_MANY_REDIRECTS:
+                return call::Fail(VFB_FAIL_CONNECTION, "more than %ld redirects from %s", kMaxRedirects,
+                                  host.c_str());
+            case CURLE_UNSUPPORTED_PROTOCOL:
+                return call::Fail(VFB_FAIL_CONNECTION,
+                                  "a redirect from %s leads to a scheme not followed: %s", host.c_str(),
+                                  stack);
+            case CURLE_URL_MALFORMAT:
+                return call::Fail(VFB_FAIL_INPUT, "the URL (or a redirect's Location) is malformed: %s",
+                                  stack);
+            default:
+                return call::Fail(VFB_FAIL_CONNECTION, "the exchange with %s failed: %s", host.c_str(),
+                                  stack);
+        }
+    }
+
+    // Progress for the caller: whenever bytes moved, about every 100 ms while
+    // none do, and once at the end. A refusal cancels the exchange.
+    void ReportProgress(bool final) {
+        if (!call::HasProgress()) return;
+        const bool cancel =
+            !call::Progress(bodyHanded_, bodyTotal_, bodyReceived_,
+                            response_.hasLength ? std::strtoull(response_.length.c_str(), nullptr, 10) : 0);
+        if (cancel && !final && phase_ != Phase::kDone) {
+            cancelled_ = true;
+            Stop(CURLE_ABORTED_BY_CALLBACK);
+        }
+    }
+
+    static int OnDebug(CURL *, curl_infotype type, char *data, std::size_t size, void *) {
+        if (type != CURLINFO_TEXT && type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT) return 0;
+        const char *mark = type == CURLINFO_HEADER_OUT ? "> " : type == CURLINFO_HEADER_IN ? "< " : "* ";
+        std::string_view text(data, size);
+        while (!text.empty()) {
+            const std::size_t end = text.find('\n');
+            const std::string_view line = Trim(text.substr(0, end));
+            if (!line.empty()) call::Trace("%s%s", mark, call::Redact(line).c_str());
+            if (end == std::string_view::npos) break;
+            text.remove_prefix(end + 1);
+        }
+        return 0;
     }
 
     // The platform's stack has always followed these, and only with a
@@ -354,6 +502,8 @@ private:
     // Drops the redirect's response and starts over at its target. Followed
     // by hand because the stack would follow every 3xx.
     void FollowRedirect() {
+        CountHop();
+        if (call::Tracing()) call::Trace("redirect to %s", call::Redact(next_).c_str());
         Enter(Phase::kAwaiting);
         attempts_ = 0;
         response_ = Framing();
@@ -401,7 +551,11 @@ private:
     template <typename Predicate>
     void Drive(Predicate reached) {
         using Clock = std::chrono::steady_clock;
-        const auto limit = std::chrono::seconds(timeouts_.stallSeconds);
+        const auto limit = std::chrono::milliseconds(timeouts_.stallMs);
+        // With a progress callback the caller hears from the call at least
+        // this often, so that it can cancel a silent one.
+        const auto tick = std::chrono::milliseconds(100);
+        auto nextReport = Clock::now() + tick;
         // Counted from here: time the caller spent elsewhere was not the stack's.
         auto deadline = Clock::now() + limit;
         std::uint64_t seen = moved_;
@@ -423,11 +577,20 @@ private:
             if (moved_ != seen) {
                 seen = moved_;
                 deadline = now + limit;
+                ReportProgress(false);
+                nextReport = now + tick;
             } else if (now >= deadline) {
+                stalled_ = true;
                 Stop(CURLE_OPERATION_TIMEDOUT);
                 break;
+            } else if (call::HasProgress() && now >= nextReport) {
+                ReportProgress(false);
+                nextReport = now + tick;
             }
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            if (phase_ == Phase::kDone) break;
+            auto until = deadline;
+            if (call::HasProgress()) until = std::min(until, nextReport);
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
             curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::max<long long>(wait, 1)),
                             nullptr);
         }
@@ -469,6 +632,8 @@ private:
         auto *t = static_cast<Transfer *>(self);
         const std::size_t n = size * count;
         t->moved_ += n;
+        t->received_ += n;
+        call::Received(n);
         // Trailers, and the headers of a redirect being dropped.
         if (t->phase_ == Phase::kReceiving || t->phase_ == Phase::kRedirecting) return n;
         const std::string_view line = Trim(std::string_view(data, n));
@@ -496,6 +661,10 @@ private:
         // An HTTP/1.0 server's idea of a kept connection is not to be trusted
         // with the next request.
         if (t->response_.http10) curl_easy_setopt(t->easy_.get(), CURLOPT_FORBID_REUSE, 1L);
+        call::HttpStatus(static_cast<int>(status));
+        long connects = 0;
+        if (curl_easy_getinfo(t->easy_.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK)
+            call::Reused(connects == 0);
         // A body that only the connection's end ends is complete only with
         // TLS's close alert before that end; a bare close may be a cut.
         t->closeAlert_ = nullptr;
@@ -531,6 +700,8 @@ private:
         const std::size_t n = size * count;
         if (t->phase_ == Phase::kRedirecting) {
             t->moved_ += n;
+            t->received_ += n;
+            call::Received(n);
             return n;
         }
         // A body without headers (HTTP/0.9 is refused by the stack) still
@@ -541,6 +712,9 @@ private:
             return CURL_WRITEFUNC_PAUSE;
         }
         t->moved_ += n;
+        t->received_ += n;
+        t->bodyReceived_ += n;
+        call::Received(n);
         std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;
         std::size_t first = std::min(n, kReceiveRing - tail);
         std::memcpy(t->ring_.get() + tail, data, first);
@@ -586,9 +760,13 @@ private:
     connection_pool::CloseAlertFlag closeAlert_;  // set while a close-delimited body is read
 
     std::uint64_t moved_ = 0;  // bytes either way, for the stall rule
-    long hops_ = 0;            // redirects followed so far
-    int attempts_ = 0;         // requests sent for this hop
-    std::string next_;         // where the redirect being dropped leads
+    std::uint64_t sentHeaders_ = 0, received_ = 0, bodyReceived_ = 0;
+    bool stalled_ = false;    // ended by the stall rule
+    bool cancelled_ = false;  // ended by the caller's progress callback
+    char errors_[CURL_ERROR_SIZE];
+    long hops_ = 0;     // redirects followed so far
+    int attempts_ = 0;  // requests sent for this hop
+    std::string next_;  // where the redirect being dropped leads
 
     std::uint64_t bodyTotal_ = 0, bodyAccepted_ = 0, bodyHanded_ = 0;
     std::unique_ptr<unsigned char[]> staging_;

@@ -8,7 +8,7 @@ namespace vfb {
 
 struct CurlTimeouts {
     long connectMs = 60000;  // name resolution, TCP and TLS
-    long stallSeconds = 60;  // a transfer that moves no byte either way for this long fails
+    long stallMs = 60000;    // a transfer that moves no byte either way for this long fails
 };
 
 class CurlInternet final : public Internet {

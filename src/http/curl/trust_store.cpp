@@ -116,7 +116,12 @@ public:
         for (const auto &cert : certs_) {
             if (X509_NAME_cmp(X509_get_subject_name(cert.get()), name) != 0) continue;
             X509_STORE_add_cert(store, cert.get());
-            if (!any) any = X509_OBJECT_set1_X509(found, cert.get()) == 1;
+            // As the folder's lookup does, `found` borrows the store's
+            // reference: the caller takes its own and never frees this one.
+            if (!any && X509_OBJECT_set1_X509(found, cert.get()) == 1) {
+                X509_free(cert.get());
+                any = true;
+            }
         }
         return any;
     }

@@ -37,6 +37,8 @@ struct OpenFiles {
 static_assert(std::is_trivially_destructible<OpenFiles>::value, "used during static destruction");
 OpenFiles openFiles;
 
+thread_local int lastError = 0;
+
 class PosixFile final : public File {
     // Every byte or failure; the write buffer's way to the file. Defined
     // first because its type is deduced.
@@ -46,6 +48,7 @@ class PosixFile final : public File {
                 ssize_t n = ::write(fd, bytes, size);
                 if (n < 0) {
                     if (errno == EINTR) continue;
+                    lastError = errno;
                     return false;
                 }
                 bytes += n;
@@ -118,6 +121,8 @@ public:
         return true;
     }
 
+    bool Flush() override { return written_.Flush(WriteAllTo()); }
+
     bool Size32(std::uint32_t *size) override {
         struct stat st;
         if (::fstat(fd_, &st) != 0 || st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > UINT32_MAX)
@@ -155,8 +160,6 @@ private:
         return ::lseek(fd_, -unread, SEEK_CUR) != -1;
     }
 
-    bool Flush() { return written_.Flush(WriteAllTo()); }
-
     int fd_;
     WriteBuffer written_;
     std::unique_ptr<unsigned char[]> readBuffer_;
@@ -190,14 +193,28 @@ std::unique_ptr<File> PosixFileSystem::Open(const WChar *path, FileMode mode) {
             break;
     }
     int fd = ::open(name.c_str(), flags, 0666);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        lastError = errno;
+        return nullptr;
+    }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, lock | LOCK_NB) != 0 ||
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || ::flock(fd, lock | LOCK_NB) != 0 ||
         (mode != FileMode::kOpenForReading && ::ftruncate(fd, 0) != 0)) {
+        // A lock another holds reads as "would block"; say what it means.
+        lastError = !regular ? EINVAL : errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);
+}
+
+int PosixFileSystem::LastError() const { return lastError; }
+
+std::string PosixFileSystem::DescribeError(int error) const {
+    char text[256];
+    // The GNU strerror_r returns its text, which need not be in the buffer.
+    return ::strerror_r(error, text, sizeof text);
 }
 
 }  // namespace vfb

@@ -10,6 +10,8 @@ namespace vfb {
 class PosixFileSystem final : public FileSystem {
 public:
     std::unique_ptr<File> Open(const WChar *path, FileMode mode) override;
+    int LastError() const override;
+    std::string DescribeError(int error) const override;
 };
 
 class SystemClock final : public Clock {

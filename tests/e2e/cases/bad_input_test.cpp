@@ -268,6 +268,10 @@ struct InputRow {
     bool sent = true;               // false: refused before any network step
     int result = VFB_DONE;
     bool writesOutput = true;  // false: the output path is null or empty
+    // A refusal's detail: the limit broken (0: not checked) and the argument's
+    // position (1 = first; 0: not checked).
+    unsigned limit = 0;
+    int argument = 0;
 };
 
 void PrintTo(const InputRow &row, std::ostream *os) { *os << row.name; }
@@ -363,13 +367,16 @@ std::vector<InputRow> HostileRows() {
 // or URL of 1999 units, an upload's closing part of 999 bytes.
 std::vector<InputRow> LimitRows() {
     std::vector<InputRow> v;
-    auto add = [&](const std::string &name, const Export &e, std::vector<std::string> args, bool fits) {
+    auto add = [&](const std::string &name, const Export &e, std::vector<std::string> args, bool fits,
+                   unsigned limit = 0, int argument = 0) {
         InputRow r;
         r.name = Short(e.fn) + "_" + name + (fits ? "_Fits" : "_Refused");
         r.fn = e.fn;
         r.args = std::move(args);
         r.sent = fits;
         r.result = fits ? VFB_DONE : RefusalCode(e.family);
+        r.limit = fits ? 0 : limit;
+        r.argument = fits ? 0 : argument;
         v.push_back(r);
     };
 
@@ -394,12 +401,14 @@ std::vector<InputRow> LimitRows() {
             return a;
         };
         const std::string what = t.what;
+        const int position = static_cast<int>(t.index) + 1;
         add(what + "Of999Bytes", e, with(std::string(999, 'a')), true);
-        add(what + "Of1000Bytes", e, with(std::string(1000, 'a')), false);
+        add(what + "Of1000Bytes", e, with(std::string(1000, 'a')), false, 999, position);
         add(what + "Of333SpacesEncoded999", e, with(std::string(333, ' ')), true);
-        add(what + "Of333SpacesAndOneEncoded1000", e, with(std::string(333, ' ') + "a"), false);
+        add(what + "Of333SpacesAndOneEncoded1000", e, with(std::string(333, ' ') + "a"), false, 999,
+            position);
         add(what + "OfAccentsEncoded999", e, with(accents + "abc"), true);
-        add(what + "OfAccentsEncoded1000", e, with(accents + "abcd"), false);
+        add(what + "OfAccentsEncoded1000", e, with(accents + "abcd"), false, 999, position);
     }
 
     // A path or URL of 1999 units, filled up by one identifier or the token.
@@ -438,7 +447,10 @@ std::vector<InputRow> LimitRows() {
         const std::size_t base = Expect(e.fn, a).path.units;
         for (std::size_t units : {std::size_t(1999), std::size_t(2000)}) {
             a[d.index] = std::string(units - base, 'i');
-            add(std::string(d.what) + "Path" + std::to_string(units) + "Units", e, a, units == 1999);
+            // The notes name no single argument for a URL built of several.
+            const int position = Find(d.fn).family == Family::kNotes ? 0 : static_cast<int>(d.index) + 1;
+            add(std::string(d.what) + "Path" + std::to_string(units) + "Units", e, a, units == 1999, 1999,
+                position);
         }
     }
     // The fetch's own URL.
@@ -448,7 +460,7 @@ std::vector<InputRow> LimitRows() {
         for (std::size_t units : {std::size_t(1999), std::size_t(2000)}) {
             auto a = e.args;
             a[0] = base + std::string(units - base.size(), 'u');
-            add("Url" + std::to_string(units) + "Units", e, a, units == 1999);
+            add("Url" + std::to_string(units) + "Units", e, a, units == 1999, 1999, 1);
         }
     }
     // Units, not bytes: an identifier of 2-byte characters (6 on the wire).
@@ -481,7 +493,8 @@ std::vector<InputRow> LimitRows() {
         const std::size_t base = WithBoundary(Expect(e.fn, a).closing, std::string(21, '-')).size();
         for (std::size_t bytes : {std::size_t(999), std::size_t(1000)}) {
             a[c.index] = std::string(bytes - base, 'w');
-            add(std::string(c.what) + "ClosingPart" + std::to_string(bytes) + "Bytes", e, a, bytes == 999);
+            add(std::string(c.what) + "ClosingPart" + std::to_string(bytes) + "Bytes", e, a, bytes == 999,
+                999);
             // The same length in 2-byte characters (and one 'w' if odd).
             a[c.index].clear();
             for (std::size_t i = 0; i + 1 < bytes - base; i += 2) a[c.index] += e9;
@@ -523,6 +536,14 @@ void BadInput::Run(const InputRow &row) {
 
     CallResult got = Invoke({row.fn, row.args});
     EXPECT_EQ(got.code, row.result) << vfb_result_meaning(got.code, nullptr);
+    if (row.limit) {
+        EXPECT_EQ(got.detail.failure, VFB_FAIL_INPUT) << got.detail.message;
+        EXPECT_EQ(got.detail.limit, row.limit) << got.detail.message;
+        if (row.argument) {
+            EXPECT_EQ(got.detail.argument, row.argument) << got.detail.message;
+        }
+        EXPECT_NE(std::string(got.detail.message).find("too long"), std::string::npos) << got.detail.message;
+    }
 
     auto requests = Requests();
     if (row.sent) {

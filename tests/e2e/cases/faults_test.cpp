@@ -7,7 +7,9 @@
 // its file is tried): the exports keep the stack's 60-second time-outs, and a stalled service is covered at
 // the transport level, with the time-outs shrunk, by the unit test AStalledServerFailsWithinTheStallTimeout.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "rows.h"
@@ -44,8 +46,12 @@ struct FaultRow {
     int result = VFB_DONE;     // all but the sign-in
     std::string location;      // the sign-in's result
     FileExpect file;
-    int requests = 0;                // requests the service must record
-    int connections = -1;            // connections it must accept; -1: not checked
+    int requests = 0;      // requests the service must record
+    int connections = -1;  // connections it must accept; -1: not checked
+    // The call's detail (vfb_last_call); -1: not checked.
+    int failure = -1;
+    int httpStatus = -1;
+    int stored = -1;
     bool readableMidAnswer = false;  // kReadMidAnswer: whether that party may open it
 };
 
@@ -92,6 +98,14 @@ const std::vector<FaultRow> &FaultRows() {
                     noResponseFile = FileExpect::Content("");  // created, left empty
                     break;
             }
+            // The detail a row expects: why it failed, the answer's status, whether the file took it.
+            // The sign-in creates its body file even when no answer comes.
+            auto detail = [f](FaultRow r, int failure, int httpStatus, int stored) {
+                r.failure = failure;
+                r.httpStatus = httpStatus;
+                r.stored = f == Family::kSignIn && stored == 0 && httpStatus == 0 ? -1 : stored;
+                return r;
+            };
             auto add = [&](const std::string &fault, FaultRow r) {
                 r.name = Short(e.fn) + "_" + fault;
                 if (!r.exp.fn) r.exp = e;
@@ -116,14 +130,21 @@ const std::vector<FaultRow> &FaultRows() {
                 FaultRow r = failed({}, Setup::kNone, 0, 0, false);
                 r.exp = e;
                 r.exp.args[0] = "https://nonexistent.invalid/faults";
-                add("UnresolvableNamedHost", r);
+                add("UnresolvableNamedHost", detail(r, VFB_FAIL_NAME_RESOLUTION, 0, 0));
             }
-            add("UnresolvableHost", failed({}, Setup::kHideHosts, 0, 0, false));
+            add("UnresolvableHost",
+                detail(failed({}, Setup::kHideHosts, 0, 0, false), VFB_FAIL_NAME_RESOLUTION, 0, 0));
             add("ConnectionRefused",
-                failed(std::vector<Response>(4, Response::Refuse()), Setup::kNone, 0, 1, false));
-            add("UntrustedCertificate", failed({Response::Cert("untrusted")}, Setup::kNone, 0, 1));
-            add("CertificateForAnotherHost", failed({Response::Cert("wrong_host")}, Setup::kNone, 0, 1));
-            add("HandshakeAborted", failed({Response::Fault("\"abort_handshake\"")}, Setup::kNone, 0, 1));
+                detail(failed(std::vector<Response>(4, Response::Refuse()), Setup::kNone, 0, 1, false), -1, 0,
+                       0));  // reset once accepted: refused, or a failed TLS start
+            add("UntrustedCertificate", detail(failed({Response::Cert("untrusted")}, Setup::kNone, 0, 1),
+                                               VFB_FAIL_TLS_CERTIFICATE, 0, 0));
+            add("CertificateForAnotherHost",
+                detail(failed({Response::Cert("wrong_host")}, Setup::kNone, 0, 1), VFB_FAIL_TLS_CERTIFICATE,
+                       0, 0));
+            add("HandshakeAborted",
+                detail(failed({Response::Fault("\"abort_handshake\"")}, Setup::kNone, 0, 1), VFB_FAIL_TLS, 0,
+                       0));
             // A URL open never leaves TLS for a redirect. The target is the service's
             // own port, so that a plain request, had it gone out, would show there.
             if (f == Family::kFetch || f == Family::kNotes) {
@@ -164,7 +185,8 @@ const std::vector<FaultRow> &FaultRows() {
                     r.file = FileExpect::Content(Filler(kCutAfter));
                     r.location = kLocation;
                 }
-                add("ResetDuringResponseBody", r);
+                add("ResetDuringResponseBody",
+                    detail(r, VFB_FAIL_CUT_SHORT, f == Family::kSignIn ? 302 : 200, -1));
             }
 
             if (f == Family::kUpload) {
@@ -173,11 +195,11 @@ const std::vector<FaultRow> &FaultRows() {
                                                   "\"after_bytes\": 65536}")},
                     Setup::kLargeMedia, 1, 1);
                 r.result = VFB_ERR_SEND_CHUNK;
-                add("ResetDuringRequestBody", r);
+                add("ResetDuringRequestBody", detail(r, -1, 0, 0));  // the reset may show on either direction
 
                 FaultRow gone = failed({}, Setup::kDeleteMedia, 0, 0, false);
                 gone.result = VFB_ERR_OPEN_ROOT_OR_MEDIA;
-                add("MediaDeletedBeforeCall", gone);
+                add("MediaDeletedBeforeCall", detail(gone, VFB_FAIL_MEDIA_FILE, 0, 0));
             }
 
             if (f == Family::kFormPost) {
@@ -186,7 +208,7 @@ const std::vector<FaultRow> &FaultRows() {
                 r.result = VFB_ERR_TOO_LARGE;
                 r.file = FileExpect::Untouched();
                 r.requests = r.connections = 1;
-                add("HundredMebibyteAnswer", r);
+                add("HundredMebibyteAnswer", detail(r, -1, 200, 0));
             }
 
             // The output file while the answer is being written: the fetch
@@ -218,7 +240,7 @@ const std::vector<FaultRow> &FaultRows() {
                 r.location = kLocation;
                 r.requests = 2;
                 r.connections = 1;
-                add("ReusesTheConnection", r);
+                add("ReusesTheConnection", detail(r, VFB_FAIL_NONE, f == Family::kSignIn ? 302 : 200, 1));
                 r.setup = Setup::kAfterIdleClose;
                 r.connections = 2;
                 add("ServiceDroppedTheIdleConnection", r);
@@ -246,10 +268,12 @@ const std::vector<FaultRow> &FaultRows() {
                 r.file = FileExpect::Absent();
                 r.location = kLocation;
                 r.requests = r.connections = 1;
-                add("MissingOutputFolder", r);
+                add("MissingOutputFolder",
+                    detail(r, VFB_FAIL_OUTPUT_FILE, f == Family::kSignIn ? 302 : 200, 0));
                 r.setup = Setup::kHoldOutput;
                 r.file = FileExpect::Untouched();
-                add("OutputHeldExclusively", r);
+                add("OutputHeldExclusively",
+                    detail(r, VFB_FAIL_OUTPUT_FILE, f == Family::kSignIn ? 302 : 200, 0));
             }
         }
         return v;
@@ -438,6 +462,19 @@ void FaultRowTest::Run(const FaultRow &row) {
         EXPECT_EQ(got.location, row.location);
     } else {
         EXPECT_EQ(got.code, row.result) << row.exp.fn << ": " << vfb_result_meaning(got.code, nullptr);
+        EXPECT_EQ(got.detail.result, got.code) << "the detail's result";
+    }
+    if (row.failure >= 0) {
+        EXPECT_EQ(got.detail.failure, row.failure) << got.detail.message;
+    }
+    if (row.httpStatus >= 0) {
+        EXPECT_EQ(got.detail.http_status, row.httpStatus) << got.detail.message;
+    }
+    if (row.stored >= 0) {
+        EXPECT_EQ(got.detail.stored, row.stored) << got.detail.message;
+    }
+    if (row.failure > 0 || (!signIn && got.code != VFB_DONE)) {
+        EXPECT_NE(got.detail.message[0], '\0') << "a failure without words";
     }
 
     if (row.setup == Setup::kHugeAnswer) {
@@ -531,6 +568,131 @@ TEST_F(MediaShrinks, DuringTheUploadGives7) {
         ExpectHandlesBackTo(handlesBefore);
     }
 }
+
+// The caller's control of a call: a progress callback that cancels it in
+// each phase, the stall and connection limits shrunk, progress totals, and a
+// trace that never shows the token. Settings are per thread; each row sets
+// them on a thread of its own, so no row sees another's.
+struct ControlRow {
+    const char *name;
+    const char *fn;
+    std::vector<std::string> args;
+    Response answer;
+    unsigned connectMs = 0, stallMs = 0;  // 0: the defaults
+    int cancelAfterReports = -1;          // -1: never cancels
+    int result;
+    int failure;
+    bool largeMedia = false;
+};
+
+void PrintTo(const ControlRow &row, std::ostream *os) { *os << row.name; }
+
+const char *const kSecretToken = "SECRET-TOKEN-4242";
+
+std::vector<ControlRow> ControlRows() {
+    auto stall = [](const char *stage, double seconds) {
+        return Response::Ok(Filler(4000))
+            .WithFault(std::string("{\"type\": \"stall\", \"stage\": \"") + stage +
+                       "\", \"after_bytes\": 1024, \"seconds\": " + std::to_string(seconds) + "}");
+    };
+    const std::vector<std::string> status = {"m", kSecretToken, "1", "", "$OUT"};
+    const std::vector<std::string> fetch = {
+        std::string("https://graph.facebook.com/c?access_token=") + kSecretToken, "$OUT"};
+    const std::vector<std::string> photo = {"$MEDIA", "1", "m", kSecretToken, "$OUT"};
+    return {
+        // Cancelled while connecting, while the answer is awaited, while
+        // the media goes out and while the answer comes in: each ends at once
+        // with its step's code.
+        {"CancelWhileConnecting", "FaceBookStatus", status, stall("before_handshake", 5), 0, 0, 2,
+         VFB_ERR_SEND, VFB_FAIL_CANCELLED},
+        {"CancelWhileAwaitingTheAnswer", "FaceBookStatus", status, stall("before_response", 5), 0, 0, 3,
+         VFB_ERR_SEND, VFB_FAIL_CANCELLED},
+        {"CancelWhileUploading", "FaceBookPictureUpload", photo, stall("during_request_body", 5), 0, 0, 5,
+         VFB_ERR_SEND_CHUNK, VFB_FAIL_CANCELLED, true},
+        {"CancelWhileReading", "FaceBookToken", fetch, stall("during_response_body", 5), 0, 0, 3,
+         VFB_ERR_READ, VFB_FAIL_CANCELLED},
+        // The limits, shrunk: a silent answer and a silent handshake.
+        {"StallLimit", "FaceBookToken", fetch, stall("during_response_body", 3), 0, 400, -1, VFB_ERR_READ,
+         VFB_FAIL_STALLED},
+        {"ConnectionTimeOut", "FaceBookStatus", status, stall("before_handshake", 3), 400, 0, -1,
+         VFB_ERR_SEND, VFB_FAIL_TIMEOUT},
+        // Watched to the end: the totals are known and reached.
+        {"UploadWatched", "FaceBookPictureUpload", photo, Response::Ok("{}"), 0, 0, -1, VFB_DONE,
+         VFB_FAIL_NONE, true},
+        {"DownloadWatched", "FaceBookToken", fetch, Response::Ok(Filler(300000)), 0, 0, -1, VFB_DONE,
+         VFB_FAIL_NONE},
+    };
+}
+
+struct Watch {
+    int reports = 0;
+    int cancelAfter = -1;
+    std::uint64_t sent = 0, sendTotal = 0, received = 0, receiveTotal = 0;
+    std::vector<std::string> trace;
+};
+
+int OnProgress(void *user, std::uint64_t sent, std::uint64_t sendTotal, std::uint64_t received,
+               std::uint64_t receiveTotal) {
+    auto *w = static_cast<Watch *>(user);
+    w->sent = sent;
+    w->sendTotal = sendTotal;
+    w->received = received;
+    w->receiveTotal = receiveTotal;
+    return w->cancelAfter >= 0 && ++w->reports > w->cancelAfter ? 1 : 0;
+}
+
+void OnTrace(void *user, const char *line) { static_cast<Watch *>(user)->trace.emplace_back(line); }
+
+class Control : public E2ETest, public ::testing::WithParamInterface<ControlRow> {};
+
+TEST_P(Control, Run) {
+    E2E_NEED_SERVICE();
+    const ControlRow &row = GetParam();
+    if (row.largeMedia) {
+        ASSERT_TRUE(WriteFile(Media(), "\xFF\xD8\xFF\xE0"));
+        ASSERT_TRUE(ResizeFile(Media(), 8ull << 20));
+    }
+    WriteScript({row.answer});
+    vfb_call_info before{};
+    before.size = sizeof before;
+    ASSERT_EQ(vfb_last_call(&before), 0);
+    Watch watch;
+    watch.cancelAfter = row.cancelAfterReports;
+    CallResult got;
+    double seconds = 0;
+    std::thread caller([&] {
+        vfb_set_progress(&OnProgress, &watch);
+        vfb_set_trace(&OnTrace, &watch);
+        vfb_set_timeouts(row.connectMs, row.stallMs);
+        const auto start = std::chrono::steady_clock::now();
+        got = Invoke({row.fn, row.args});
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+    caller.join();
+    EXPECT_EQ(got.code, row.result) << got.detail.message;
+    EXPECT_EQ(got.detail.failure, row.failure) << got.detail.message;
+    if (row.cancelAfterReports >= 0 || row.stallMs || row.connectMs) {
+        EXPECT_LT(seconds, 2.0) << "the call did not end within a second of its cancel or limit";
+    }
+    if (row.result == VFB_DONE) {
+        const bool upload = std::string(row.fn) == "FaceBookPictureUpload";
+        EXPECT_GT(upload ? watch.sendTotal : watch.receiveTotal, 0u) << "no total";
+        EXPECT_EQ(watch.sent, watch.sendTotal);
+        EXPECT_EQ(watch.received, watch.receiveTotal);
+    }
+    // The token travels in every row's request, and never in a trace line.
+    EXPECT_FALSE(watch.trace.empty());
+    for (const std::string &line : watch.trace) EXPECT_EQ(line.find(kSecretToken), std::string::npos) << line;
+    // The detail stayed with the thread that made the call.
+    vfb_call_info after{};
+    after.size = sizeof after;
+    ASSERT_EQ(vfb_last_call(&after), 0);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0)
+        << "this thread's detail changed: " << after.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Control, ::testing::ValuesIn(ControlRows()),
+                         [](const ::testing::TestParamInfo<ControlRow> &info) { return info.param.name; });
 
 }  // namespace
 }  // namespace e2e

@@ -344,6 +344,8 @@ CallResult E2ETest::Invoke(const Call &call) {
         args.push_back(call.args[i] == "$NULL" ? nullptr : wide[i].c_str());
     if (!CallExport(call.fn, args, &result.code, &result.location))
         ADD_FAILURE() << "bad call of " << call.fn << " with " << call.args.size() << " arguments";
+    result.detail.size = sizeof result.detail;
+    EXPECT_EQ(vfb_last_call(&result.detail), 0);
     return result;
 }
 

@@ -141,8 +141,9 @@ struct Call {
 void ExpectHandlesBackTo(int before, int callsAtOnce = 1);
 
 struct CallResult {
-    int code = 0;          // the ResultCode (not FaceBookTokenGraph)
-    std::string location;  // FaceBookTokenGraph's text, as UTF-8
+    int code = 0;            // the ResultCode (not FaceBookTokenGraph)
+    std::string location;    // FaceBookTokenGraph's text, as UTF-8
+    vfb_call_info detail{};  // vfb_last_call right after the call
 };
 
 // ------------------------------------------------------------------ misc

@@ -70,9 +70,26 @@ const char kStaleBytesAnswer[] =
     "a kept-alive connection whose answer carried bytes past its Content-Length is reused, and those "
     "bytes are taken for the next call's answer";
 
-#define VFB_NO_STATUS_LINE(family)                                                         \
+// An answer without a declared length ends where the connection closes;
+// WinINet lets no caller see whether TLS closed with its close alert first,
+// so a body cut by a bare TCP close is stored as complete. The libcurl build
+// reports it as 4.
+const char kCloseAlertUnseen[] =
+    "WinINet does not tell whether a close-delimited answer ended with TLS's close alert, so a body cut by a "
+    "bare TCP close is stored as complete (999)";
+
+// WinINet keeps the connection of an HTTP/1.0 answer that says keep-alive
+// and reuses it for the next request; the layer cannot drop a connection
+// from WinINet's pool. The libcurl build never reuses one.
+const char kKeepsHttp10[] =
+    "WinINet reuses the connection of an HTTP/1.0 answer that says keep-alive for the next request";
+
+#define VFB_HTTP10(family) \
+    { "Faults/FaultRowTest.Run/" family "_NeverReusesAnHttp10Connection", kKeepsHttp10 }
+
+#define VFB_NO_STATUS_LINE(family)                                                        \
     {"Faults/FaultRowTest.Run/" family "_ClosedBeforeResponse", kNoStatusLineIsHttp09}, { \
-        "Faults/FaultRowTest.Run/" family "_ResetBeforeResponse", kNoStatusLineIsHttp09    \
+        "Faults/FaultRowTest.Run/" family "_ResetBeforeResponse", kNoStatusLineIsHttp09   \
     }
 
 const Limitation kWineLimitations[] = {
@@ -103,6 +120,19 @@ const Limitation kWineLimitations[] = {
     {"Faults/FaultRowTest.Run/PictureUpload_ServiceDroppedTheIdleConnection", kUploadOnDeadReuse},
     {"Faults/FaultRowTest.Run/VideoUpload_ServiceDroppedTheIdleConnection", kUploadOnDeadReuse},
     {"Fetch.BytesPastContentLengthNeverAnswerTheNextCall", kStaleBytesAnswer},
+    {"Fetch/FetchRow.Run/CloseDelimitedWithoutCloseAlertIsCut", kCloseAlertUnseen},
+    VFB_HTTP10("Token"),
+    VFB_HTTP10("Status"),
+    VFB_HTTP10("CheckIn"),
+    VFB_HTTP10("Events"),
+    VFB_HTTP10("Delete"),
+    VFB_HTTP10("Notes"),
+    VFB_HTTP10("NotesEdit"),
+    VFB_HTTP10("NotesView"),
+    VFB_HTTP10("NotesDelete"),
+    VFB_HTTP10("PictureUpload"),
+    VFB_HTTP10("VideoUpload"),
+    VFB_HTTP10("TokenGraph"),
 };
 
 // Not a case here, but a limitation all the same: Wine ignores the send and
@@ -112,17 +142,12 @@ const Limitation kWineLimitations[] = {
 // that stops sending waits under Wine until the server lets go. No case waits
 // the 60 s such a stall takes.
 //
-// Nor these, which no case can script yet (the fake service closes an idle
-// connection with close_notify and the TCP close together, and the libcurl
-// build's check of close_notify is still to come):
-// - A kept-alive connection the server ended with close_notify alone, the TCP
-//   connection left open, is reused by Wine's WinINet for the next form post,
-//   whose send then fails (3) where the libcurl build notices the close and
-//   opens a new connection.
-// - An answer without a declared length ends where the connection closes;
-//   WinINet lets no caller see whether TLS closed with close_notify, so a
-//   body cut by a bare TCP close is stored as complete (999) by the WinINet
-//   build, where the libcurl build is to report it as 4.
+// Nor this, which no case can script yet (the fake service closes an idle
+// connection with close_notify and the TCP close together): a kept-alive
+// connection the server ended with close_notify alone, the TCP connection
+// left open, is reused by Wine's WinINet for the next form post, whose send
+// then fails (3) where the libcurl build notices the close and opens a new
+// connection.
 
 bool UnderWine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

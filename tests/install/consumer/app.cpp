@@ -10,7 +10,7 @@ int main() {
     CVantrelFB a, b;
     if (&(a = b) != &a) return 2;
     if (nVantrelFB != 0) return 3;
-    for (int ordinal = 1; ordinal <= 16; ++ordinal) {
+    for (int ordinal = 1; ordinal <= VFB_EXPORT_COUNT; ++ordinal) {
         const char *name = vfb_export_name(ordinal);
         if (!name || !dlsym(RTLD_DEFAULT, name)) {
             std::fprintf(stderr, "export %d (%s) not found\n", ordinal, name ? name : "?");
