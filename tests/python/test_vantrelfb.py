@@ -42,7 +42,8 @@ def query_encoded(text):
 class ResultTable(unittest.TestCase):
     def test_names_codes_and_meanings_are_the_headers(self):
         header = HEADER.read_text(encoding="utf-8")
-        codes = {name: int(code) for name, code in re.findall(r"^#define VFB_(\w+) (\d+)", header, re.M)}
+        codes = {name: int(code)
+                 for name, code in re.findall(r"^#define VFB_(DONE|ERR_\w+) (\d+)", header, re.M)}
         self.assertTrue(codes)
         self.assertEqual({r.name: r.value for r in vantrelfb.Result}, codes)
         # The meanings are the library's own (vfb_result_meaning), asked here
@@ -172,13 +173,14 @@ class Calls(unittest.TestCase):
             ("progress totals for an upload", [{"body": ok}],
              lambda out: v.video(media=media, target="me", token=TOKEN, out=out, progress=record),
              None, v.Result.DONE, {"failure": v.Failure.NONE, "http_status": 200, "stored": True}),
+            # A form post's wait for its answer is part of sending it: 3.
             ("progress returning True cancels", [stall], lambda out: post(out, progress=cancel),
-             None, v.Result.ERR_READ, {"failure": v.Failure.CANCELLED, "http_status": 0}),
+             None, v.Result.ERR_SEND, {"failure": v.Failure.CANCELLED, "http_status": 0}),
             ("a raising callback cancels and its exception comes back", [stall],
-             lambda out: post(out, progress=raises), LookupError, v.Result.ERR_READ,
+             lambda out: post(out, progress=raises), LookupError, v.Result.ERR_SEND,
              {"failure": v.Failure.CANCELLED}),
             ("the stall limit", [stall], lambda out: post(out, stall_timeout=1),
-             None, v.Result.ERR_READ, {"failure": v.Failure.STALLED}),
+             None, v.Result.ERR_SEND, {"failure": v.Failure.STALLED}),
             ("check: the service's error object", [{"status": 400, "body": json.dumps({"error": refusal})}],
              lambda out: post(out, check=True), v.ServiceError, v.Result.DONE,
              {"http_status": 400, "stored": True, "failure": v.Failure.NONE}),
@@ -188,7 +190,11 @@ class Calls(unittest.TestCase):
              lambda out: post(out.parent / "missing" / out.name, check=True), v.NotStored, v.Result.DONE,
              {"stored": False, "stored_errno": errno.ENOENT, "failure": v.Failure.OUTPUT_FILE}),
             ("check: cancelled", [stall], lambda out: post(out, progress=cancel, check=True),
-             v.Cancelled, v.Result.ERR_READ, {"failure": v.Failure.CANCELLED}),
+             v.Cancelled, v.Result.ERR_SEND, {"failure": v.Failure.CANCELLED}),
+            ("a download cancelled while reading", [{"body_bytes": 50 << 20}],
+             lambda out: v.fetch(url="https://graph.facebook.com/big", out=out,
+                                 progress=lambda sent, send_total, received, total: received > 0),
+             None, v.Result.ERR_READ, {"failure": v.Failure.CANCELLED, "http_status": 200, "stored": True}),
             ("check: a success returns", [{"body": ok}], lambda out: post(out, check=True),
              None, v.Result.DONE, {"stored": True, "http_status": 200}),
         ]
@@ -256,10 +262,11 @@ class Calls(unittest.TestCase):
                     self.assertTrue(any("access_token=<redacted>" in line for line in lines), lines)
             with self.subTest("a raising trace cancels and its exception comes back"):
                 v.set_trace(raises)
-                self.answer([{"body": "{}"}])
+                self.answer([{"fault": {"type": "stall", "seconds": 20}}])
                 with self.assertRaises(LookupError):
                     v.status(message="Hi", token=TOKEN, target="me", out=self.dir / "traced.json")
                 self.assertEqual(v.last_call().failure, v.Failure.CANCELLED)
+                self.assertLess(v.last_call().elapsed_ms, 5000)
         finally:
             v.set_trace(None)
         lines.clear()
