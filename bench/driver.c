@@ -14,6 +14,9 @@
  *                                      "bench") into OUT.<thread>; REPORT gets
  *                                      "user_s sys_s wall_s" of that timed phase
  *
+ * With VFB_BENCH_PROGRESS set, a progress callback watches every call (and
+ * the driver fails if it never ran), to price the callback itself.
+ *
  * Plain C, like the device applications the library is for: a C++ driver
  * would load the C++ runtime into every process, which curl, the other
  * contender, does not.
@@ -143,7 +146,33 @@ static int run_threads(long n, long calls, const char *out, const char *report, 
     return fclose(f) == 0 ? 0 : 1;
 }
 
+static unsigned long long progressReports;
+
+static int watch(void *user, uint64_t sent, uint64_t sendTotal, uint64_t received, uint64_t receiveTotal) {
+    (void)user;
+    (void)sent;
+    (void)sendTotal;
+    (void)received;
+    (void)receiveTotal;
+    ++progressReports;
+    return 0;
+}
+
+static int run(int argc, char **argv);
+
 int main(int argc, char **argv) {
+    const int watched = getenv("VFB_BENCH_PROGRESS") != NULL;
+    int failed;
+    if (watched) vfb_set_progress(watch, NULL);
+    failed = run(argc, argv);
+    if (!failed && watched && progressReports == 0) {
+        fprintf(stderr, "driver: the progress callback never ran\n");
+        return 1;
+    }
+    return failed;
+}
+
+static int run(int argc, char **argv) {
     static const VFB_WCHAR token[] = u"x", message[] = u"bench", empty[] = u"";
     const char *mode;
     if (argc < 2) return usage();

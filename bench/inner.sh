@@ -88,6 +88,10 @@ command_for() {  # bench contender
   case "$1/$2" in
     download/library)     CMD=("$DRIVER" token "$GRAPH/big.bin" "$OUT") ;;
     download/curl)        CMD=(curl -sS -o "$OUT" "$GRAPH/big.bin") ;;
+    download/library_watched)
+                          CMD=(env VFB_BENCH_PROGRESS=1 "$DRIVER" token "$GRAPH/big.bin" "$OUT") ;;
+    photo/library_watched)
+                          CMD=(env VFB_BENCH_PROGRESS=1 "$DRIVER" photo "$WWW/big.bin" "$OUT") ;;
     photo/library)        CMD=("$DRIVER" photo "$WWW/big.bin" "$OUT") ;;
     photo/curl)           CMD=(curl -sS -o "$OUT" -F "source=@$WWW/big.bin;type=image/jpeg"
                                "$GRAPH/me/photos?access_token=x") ;;
@@ -270,8 +274,8 @@ measure_threads() {
 # library_processes / curl_processes (bench/README.md); the keepalive rows
 # pair them the same way against the keep-alive location.
 BENCH_GROUPS=(
-  "download library curl"
-  "photo library curl"
+  "download library curl library_watched"
+  "photo library curl library_watched"
   "video library curl"
   "status library curl_one_process curl_processes library_processes"
   "keepalive library curl_one_process curl_processes library_processes"

@@ -36,6 +36,8 @@ TARGET_FIRST_CALL_TIME = 0.5
 # thread, every one opened in the timed phase a resumed TLS session).
 TARGET_THREADS_CPU = 1.5
 TARGET_CONNECTIONS_PER_THREAD = 2
+# A progress callback costs at most this much of a transfer's time.
+TARGET_WATCHED = 1.02
 
 # Row -> (label, kind, bench in the samples, library contender, curl contender,
 # target for library / curl, whether the CPU ratio is held to it too);
@@ -61,6 +63,11 @@ ROWS = {
                       "keepalive", "library_processes", "curl_processes", TARGET_RATIO, True),
     "first_call": ("Status, a process's first and only call: 1 driver process vs 1 curl process", "process",
                    "firstcall", "library", "curl", TARGET_FIRST_CALL_TIME, False),
+    # The same library with a progress callback set against without one.
+    "download_watched": ("Download 1 GiB with a progress callback vs without", "bytes", "download",
+                         "library_watched", "library", TARGET_WATCHED, False),
+    "photo_watched": ("Photo upload 1 GiB with a progress callback vs without", "bytes", "photo",
+                      "library_watched", "library", TARGET_WATCHED, False),
 }
 # Instruction counts (bench in instructions.csv -> row, target).
 INSTRUCTION_ROWS = {

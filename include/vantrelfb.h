@@ -152,7 +152,8 @@ typedef struct vfb_call_info {
     int failure;            /* a vfb_failure */
     int argument;           /* VFB_FAIL_INPUT: the argument's position (1 = first), else 0 */
     unsigned limit;         /* VFB_FAIL_INPUT: its limit, in the units the message names */
-    int reused;             /* 1: the request went out on a connection an earlier call opened */
+    int reused;             /* 1: the request went out on a connection an earlier call opened
+                               (Windows build: always 0, WinINet does not tell) */
     uint64_t bytes_sent;    /* request bytes, headers and body, over every hop */
     uint64_t bytes_received;
     uint64_t elapsed_ms;

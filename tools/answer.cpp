@@ -279,10 +279,10 @@ Refusal Classify(const ServiceError &error) {
     if (error.code && !error.code->empty() && error.code->size() < 10 &&
         error.code->find_first_not_of("0123456789") == std::string::npos)
         code = std::stoll(*error.code);
-    // Rate limits come with type OAuthException too; they say nothing about
-    // the token, so they are looked at first.
+    // The code alone decides: the service gives the type OAuthException to
+    // rate limits and invalid parameters as much as to a rejected token.
+    if (code == 190 || code == 102) return Refusal::kTokenRejected;
     if (code == 4 || code == 17 || code == 32 || code == 613) return Refusal::kRateLimited;
-    if (code == 190 || error.type == std::string("OAuthException")) return Refusal::kTokenRejected;
     return Refusal::kOther;
 }
 

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <sstream>
 
 #ifndef VFB_TOOL_VERSION
@@ -62,20 +65,44 @@ struct CommandInfo {
 };
 
 // Options of the tool itself rather than of an export.
-enum class ToolOption { kTokenFile, kNoProgress, kJson };
+enum class ToolOption { kTokenFile, kNoProgress, kJson, kConnectTimeout, kStallTimeout, kVerbose, kQuiet };
+
+// What a tool option's value is, for the completion script.
+enum class ValueKind { kNone, kFile, kNumber };
 
 struct ToolOptionInfo {
     ToolOption option;
-    const char *name;     // without the leading "--"
-    const char *metavar;  // null for a switch
+    const char *name;        // without the leading "--"
+    const char *short_name;  // "-v", or null
+    const char *metavar;     // null for a switch
+    ValueKind value;
     const char *help;
+    const char *more;  // what the tool's own help adds, or null
 };
 
 const ToolOptionInfo kToolOptions[] = {
-    {ToolOption::kTokenFile, "token-file", "FILE", "read the access token from FILE (one line)"},
-    {ToolOption::kNoProgress, "no-progress", nullptr, "show no progress meter on a terminal"},
-    {ToolOption::kJson, "json", nullptr, "print the outcome as one JSON object on standard output"},
+    {ToolOption::kTokenFile, "token-file", nullptr, "FILE", ValueKind::kFile,
+     "read the access token from FILE (one line)", nullptr},
+    {ToolOption::kNoProgress, "no-progress", nullptr, nullptr, ValueKind::kNone,
+     "show no progress meter on a terminal",
+     "(photo, video and fetch show one when standard error is a terminal)"},
+    {ToolOption::kJson, "json", nullptr, nullptr, ValueKind::kNone,
+     "print the outcome as one JSON object on standard output",
+     "members: command, export, result, http_status, meaning, cause, exit_status,\n"
+     "output (path, size), service_error (message, type, code, refusal), location"},
+    {ToolOption::kConnectTimeout, "connect-timeout", nullptr, "SECONDS", ValueKind::kNumber,
+     "give up connecting after SECONDS (default 60)", nullptr},
+    {ToolOption::kStallTimeout, "stall-timeout", nullptr, "SECONDS", ValueKind::kNumber,
+     "give up when no byte moves either way for SECONDS (default 60)", nullptr},
+    {ToolOption::kVerbose, "verbose", "-v", nullptr, ValueKind::kNone,
+     "show the exchange on standard error (no access token is shown)", nullptr},
+    {ToolOption::kQuiet, "quiet", "-q", nullptr, ValueKind::kNone,
+     "print nothing on standard error unless the call fails", nullptr},
 };
+
+// The longest wait the library can be given, in whole seconds of milliseconds
+// that fit its unsigned argument.
+constexpr double kMaxSeconds = 4294967.0;
 
 const std::vector<CommandInfo> &Commands() {
     static const std::vector<CommandInfo> commands = {
@@ -249,9 +276,19 @@ bool Applies(const CommandInfo &info, ToolOption option) {
         case ToolOption::kNoProgress:
             return IsTransfer(info.command);
         case ToolOption::kJson:
+        case ToolOption::kConnectTimeout:
+        case ToolOption::kStallTimeout:
+        case ToolOption::kVerbose:
+        case ToolOption::kQuiet:
             return true;
     }
     return false;
+}
+
+// "-v, --verbose SECONDS" as the helps show it.
+std::string Spelling(const ToolOptionInfo &o) {
+    return (o.short_name ? std::string(o.short_name) + ", " : std::string()) + "--" + o.name +
+           (o.metavar ? std::string(" ") + o.metavar : std::string());
 }
 
 const ToolOptionInfo *FindToolOption(const std::string &name) {
@@ -260,8 +297,25 @@ const ToolOptionInfo *FindToolOption(const std::string &name) {
     return nullptr;
 }
 
+const ToolOptionInfo *FindShortOption(const std::string &word) {
+    for (const ToolOptionInfo &o : kToolOptions)
+        if (o.short_name && word == o.short_name) return &o;
+    return nullptr;
+}
+
+// Seconds as curl takes them, fractions allowed, in milliseconds rounded up
+// so that a small value never becomes 0 (the library's "default").
+std::optional<unsigned> Milliseconds(const std::string &text) {
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
+        std::count(text.begin(), text.end(), '.') > 1 || text == ".")
+        return std::nullopt;
+    const double seconds = std::strtod(text.c_str(), nullptr);
+    if (!(seconds > 0) || seconds > kMaxSeconds) return std::nullopt;
+    return static_cast<unsigned>(std::ceil(seconds * 1000));
+}
+
 void OptionLine(std::ostream &s, std::string left, const char *help, const char *suffix = "") {
-    left.resize(std::max<std::size_t>(left.size() + 2, 20), ' ');
+    left.resize(std::max<std::size_t>(left.size() + 2, 27), ' ');
     s << "  " << left << help << suffix << '\n';
 }
 
@@ -281,7 +335,8 @@ std::string CommandHelp(const CommandInfo &info) {
     for (const ToolOptionInfo &o : kToolOptions) {
         // The token's other sources are told below, with the reason for them.
         if (!Applies(info, o.option) || o.option == ToolOption::kTokenFile) continue;
-        s << " [--" << o.name << (o.metavar ? std::string(" ") + o.metavar : std::string()) << ']';
+        s << " [" << (o.short_name ? std::string(o.short_name) + "|" : std::string()) << "--" << o.name
+          << (o.metavar ? std::string(" ") + o.metavar : std::string()) << ']';
     }
     std::string summary = info.summary;
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
@@ -301,10 +356,8 @@ std::string CommandHelp(const CommandInfo &info) {
         }
     }
     for (const ToolOptionInfo &o : kToolOptions)
-        if (Applies(info, o.option))
-            OptionLine(s, std::string("--") + o.name + (o.metavar ? std::string(" ") + o.metavar : ""),
-                       o.help);
-    s << "  -h, --help          show this help\n";
+        if (Applies(info, o.option)) OptionLine(s, Spelling(o), o.help);
+    OptionLine(s, "-h, --help", "show this help");
     if (FindArg(info, Param::kToken))
         s << "\nThe token may instead come from the environment variable VANTRELFB_TOKEN.\n" << kTokenAdvice;
     s << "See '" << kProgram << " --help' for the exit statuses.\n\nExample:\n  " << info.example << '\n';
@@ -395,8 +448,8 @@ std::string BashCompletion() {
         for (const ToolOptionInfo &o : kToolOptions) {
             if (!Applies(info, o.option)) continue;
             options.push_back(std::string("--") + o.name);
-            // The only tool option with a value names a file.
-            if (o.metavar) files.push_back(options.back());
+            if (o.value == ValueKind::kFile) files.push_back(options.back());
+            if (o.value == ValueKind::kNumber) values.push_back(options.back());
         }
         options.push_back("--help");
         s << "    '" << NameOf(info) << "') options=" << Words(options);
@@ -530,12 +583,18 @@ std::string ToolHelp() {
         s << "  " << left << info.summary << " (" << info.export_name << ")\n";
     }
     s << "  completion    print a completion script: completion bash\n"
-      << "\nOutput:\n"
-      << "  --out -        the answer on standard output instead of in a file\n"
-      << "  --json         one JSON object on standard output: command, export, result,\n"
-      << "                 meaning, exit_status, output (path, size), service_error\n"
-      << "                 (message, type, code, refusal), location (signin)\n"
-      << "  --no-progress  photo, video, fetch: no progress meter (shown on a terminal, on Linux)\n"
+      << "\nOptions of every subcommand:\n";
+    OptionLine(s, "--out -", "the answer on standard output instead of in a file");
+    for (const ToolOptionInfo &o : kToolOptions) {
+        // The token's sources have a section of their own, below.
+        if (o.option == ToolOption::kTokenFile) continue;
+        OptionLine(s, Spelling(o), o.help);
+        if (!o.more) continue;
+        std::istringstream more(o.more);
+        for (std::string text; std::getline(more, text);) OptionLine(s, "", ("  " + text).c_str());
+    }
+    s << "\nWithout -q, a line on standard error tells what the call did; for a failure a\n"
+      << "second line tells its cause. Ctrl-C cancels the call.\n"
       << "\nAccess token, for the subcommands that take one:\n"
       << "  --token-file FILE  read from FILE, one line\n"
       << "  --token -          read from standard input, one line\n"
@@ -548,21 +607,22 @@ std::string ToolHelp() {
         s << "  " << left << text << '\n';
     };
     for (int code : KnownResultCodes()) {
-        int written = 0;
-        std::string text =
-            std::string("result ") + std::to_string(code) + ": " + vfb_result_meaning(code, &written);
-        if (code == VFB_DONE) text += ",\n       and the answer is not the service's error";
+        std::string text = std::string("result ") + std::to_string(code) + ": " + vfb_result_meaning(code);
+        if (code == VFB_DONE) text += ",\n       stored, and not the service's error nor an HTTP error";
         line(ExitStatusFor(code), text);
     }
+    line(kExitNotStored, "result 999, but the answer could not be stored: the service acted");
     line(kExitEmptyLocation, "signin: the library returned an empty Location");
     line(kExitRefused, "result 999, the answer is the service's error: the call was refused");
-    line(kExitTokenRejected, "... the access token was rejected (code 190 or type OAuthException)");
+    line(kExitTokenRejected, "... the access token was rejected (code 190 or 102)");
     line(kExitRateLimited, "... rate limited (code 4, 17, 32 or 613): retry later");
+    line(kExitHttpError, "result 999, HTTP status 400 or more and no service error in the answer");
     line(kExitUsage, "usage error; the library was not called");
     line(kExitNoToken, "--token-file or --token - gave no token; the library was not called");
     line(kExitUnknownResult, "the library returned a result code not listed here");
     line(kExitNoTemporary, "--out -: no temporary file for the answer; the library was not called");
     line(kExitOutputFailed, "standard output could not be written");
+    line(kExitInterrupted, "interrupted (Ctrl-C): the call was cancelled");
     s << "signin exits 0 when it printed a Location.\n"
       << "\nRun '" << kProgram << " <subcommand> --help' for its options and an example.\n";
     return s.str();
@@ -612,8 +672,11 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
     std::array<bool, std::size(kToolOptions)> seen_tool{};
 
     for (std::size_t i = used; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        if (IsHelp(a)) return Text(Outcome::kHelp, CommandHelp(*info));
+        const std::string &word = args[i];
+        if (IsHelp(word)) return Text(Outcome::kHelp, CommandHelp(*info));
+        const ToolOptionInfo *short_option = FindShortOption(word);
+        // A short option stands for its long one, and only as a word of its own.
+        const std::string a = short_option ? std::string("--") + short_option->name : word;
         if (a.size() <= 2 || a.compare(0, 2, "--") != 0)
             return Usage("unexpected argument " + Quoted(a) + " for '" + name + "'", name);
         const std::size_t eq = a.find('=');
@@ -628,11 +691,23 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
                 if (eq != std::string::npos) return Usage("option --" + option + " takes no value", name);
                 if (tool->option == ToolOption::kJson) inv.json = true;
                 if (tool->option == ToolOption::kNoProgress) inv.progress = false;
+                if (tool->option == ToolOption::kVerbose) inv.verbose = true;
+                if (tool->option == ToolOption::kQuiet) inv.quiet = true;
                 continue;
             }
             if (eq == std::string::npos && (i + 1 >= args.size() || args[i + 1].compare(0, 2, "--") == 0))
                 return Usage("option --" + option + " needs a value", name);
             std::string value = eq != std::string::npos ? a.substr(eq + 1) : args[++i];
+            if (tool->value == ValueKind::kNumber) {
+                const std::optional<unsigned> ms = Milliseconds(value);
+                if (!ms)
+                    return Usage("option --" + option + " needs a number of seconds above 0 and at most " +
+                                     std::to_string(static_cast<unsigned>(kMaxSeconds)) + ", not " +
+                                     Quoted(value),
+                                 name);
+                (tool->option == ToolOption::kConnectTimeout ? inv.connect_ms : inv.stall_ms) = *ms;
+                continue;
+            }
             if (value.empty()) return Usage("option --" + option + " needs a non-empty path", name);
             // --token-file is the token's third spelling; one is enough.
             if (inv.token_from != TokenFrom::kNone)
@@ -695,6 +770,7 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
     }
     if (inv.json && inv.out_to_stdout)
         return Usage("--json and --out - would both write to standard output; give --out a file", name);
+    if (inv.verbose && inv.quiet) return Usage("--verbose and --quiet contradict each other; give one", name);
 
     std::string missing;
     for (const ArgUse &a : info->args) {

@@ -61,6 +61,12 @@ struct Invocation {
     bool out_to_stdout = false;  // --out -
     bool json = false;           // --json
     bool progress = true;        // cleared by --no-progress
+    // --connect-timeout and --stall-timeout in milliseconds; 0 leaves the
+    // library's own limit.
+    unsigned connect_ms = 0;
+    unsigned stall_ms = 0;
+    bool verbose = false;  // -v: the library's trace on standard error
+    bool quiet = false;    // -q: standard error only for a failure
 
     const VFB_WCHAR *Arg(Param p) const { return wide[static_cast<std::size_t>(p)].c_str(); }
     const std::string &Utf8(Param p) const { return utf8[static_cast<std::size_t>(p)]; }
@@ -89,10 +95,17 @@ constexpr int kExitUnknownResult = 70;  // EX_SOFTWARE: a code this tool was not
 constexpr int kExitOutputFailed = 74;   // EX_IOERR: standard output could not be written
 // The call ran to its end (999) and the stored answer is the service's error.
 constexpr int kExitRefused = 40;        // any other refusal
-constexpr int kExitTokenRejected = 41;  // code 190, or type OAuthException
+constexpr int kExitTokenRejected = 41;  // codes 190, 102
 constexpr int kExitRateLimited = 42;    // codes 4, 17, 32, 613
-constexpr int kExitNoToken = 66;        // EX_NOINPUT: --token-file or --token - gave no token
-constexpr int kExitNoTemporary = 73;    // EX_CANTCREAT: --out - found no place for the answer
+// The call ran to its end, but the answer is not one the service gave.
+constexpr int kExitHttpError = 43;  // HTTP status 400 or more without an error object
+// The service acted, but its answer could not be kept: curl's status for a
+// write error, which users of both already know.
+constexpr int kExitNotStored = 23;
+// 128 + SIGINT, as shells report a command stopped by Ctrl-C.
+constexpr int kExitInterrupted = 130;
+constexpr int kExitNoToken = 66;      // EX_NOINPUT: --token-file or --token - gave no token
+constexpr int kExitNoTemporary = 73;  // EX_CANTCREAT: --out - found no place for the answer
 int ExitStatusFor(int result_code);
 const std::vector<int> &KnownResultCodes();
 

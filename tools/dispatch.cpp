@@ -1,10 +1,15 @@
 #include "dispatch.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
+#include <vector>
 
 #include "answer.h"
 #include "progress.h"
@@ -161,20 +166,30 @@ int Call(const Invocation &inv, const CallTable &calls) {
     return -1;
 }
 
-void ReportResult(std::ostream &err, const Invocation &inv, int code) {
-    int written = 0;
-    const char *meaning = vfb_result_meaning(code, &written);
+// Whether a finished call's answer reached its file; unknown without the
+// detail.
+std::optional<bool> Stored(int code, const std::optional<vfb_call_info> &detail) {
+    if (code != VFB_DONE || !detail) return std::nullopt;
+    return detail->stored && detail->failure != VFB_FAIL_OUTPUT_FILE;
+}
+
+std::string ResultLine(const Invocation &inv, int code, const std::optional<vfb_call_info> &detail) {
     const bool known = ExitStatusFor(code) != kExitUnknownResult;
-    err << "vantrelfb: " << ExportName(inv.command) << " returned " << code << ": " << meaning << "; ";
+    const std::optional<bool> stored = Stored(code, detail);
+    std::ostringstream s;
+    s << "vantrelfb: " << ExportName(inv.command) << " returned " << code << ": " << vfb_result_meaning(code)
+      << "; ";
     if (inv.out_to_stdout) {
-        err << (code == VFB_DONE ? "the answer goes to standard output" : "nothing goes to standard output");
+        s << (code == VFB_DONE && stored.value_or(true) ? "the answer goes to standard output"
+                                                        : "nothing goes to standard output");
     } else {
-        err << "output file '" << inv.Utf8(Param::kOut) << "' "
-            << (written ? "written if it could be created"
-                : known ? "left as it was"
-                        : "may or may not have been written");
+        s << "output file '" << inv.Utf8(Param::kOut) << "' "
+          << (code != VFB_DONE ? (known ? "left as it was" : "may or may not have been written")
+              : !stored        ? "written if it could be created"
+              : *stored        ? "written"
+                               : "not written");
     }
-    err << '\n';
+    return s.str();
 }
 
 // The service's text, safe to show on a terminal: valid UTF-8 with its
@@ -210,24 +225,25 @@ int StatusFor(Refusal refusal) {
     return kExitRefused;
 }
 
-void ReportRefusal(std::ostream &err, const ServiceError &e) {
+std::string RefusalLine(const ServiceError &e) {
+    std::string line;
     switch (Classify(e)) {
         case Refusal::kTokenRejected:
-            err << "vantrelfb: the service rejected the access token: ";
+            line = "vantrelfb: the service rejected the access token: ";
             break;
         case Refusal::kRateLimited:
-            err << "vantrelfb: the service is limiting the rate of calls, retry later: ";
+            line = "vantrelfb: the service is limiting the rate of calls, retry later: ";
             break;
         case Refusal::kOther:
-            err << "vantrelfb: the service refused the call: ";
+            line = "vantrelfb: the service refused the call: ";
             break;
     }
-    err << (e.message ? Printable(*e.message) : "(no message)");
+    line += e.message ? Printable(*e.message) : "(no message)";
     std::string details;
     if (e.type) details = "type " + Printable(*e.type);
     if (e.code) details += (details.empty() ? "code " : ", code ") + Printable(*e.code);
-    if (!details.empty()) err << " (" << details << ')';
-    err << '\n';
+    if (!details.empty()) line += " (" + details + ')';
+    return line;
 }
 
 std::string JsonString(const std::string &text) {
@@ -264,7 +280,9 @@ const char *RefusalName(Refusal refusal) {
 
 struct Report {
     std::optional<int> result;
+    std::optional<int> http_status;
     std::string meaning;
+    std::optional<std::string> cause;  // why the call failed, in words
     int exit_status = 0;
     std::optional<std::string> output_path;
     std::optional<ServiceError> service_error;
@@ -275,7 +293,10 @@ void PrintJson(std::ostream &out, const Invocation &inv, const Report &o) {
     out << "{\"command\":" << JsonString(CommandName(inv.command))
         << ",\"export\":" << JsonString(ExportName(inv.command))
         << ",\"result\":" << (o.result ? std::to_string(*o.result) : "null")
-        << ",\"meaning\":" << JsonString(o.meaning) << ",\"exit_status\":" << o.exit_status << ",\"output\":";
+        << ",\"http_status\":" << (o.http_status ? std::to_string(*o.http_status) : "null")
+        << ",\"meaning\":" << JsonString(o.meaning)
+        << ",\"cause\":" << (o.cause ? JsonString(*o.cause) : "null") << ",\"exit_status\":" << o.exit_status
+        << ",\"output\":";
     if (o.output_path) {
         std::error_code missing;
         const std::uintmax_t size = fs::file_size(PathOf(*o.output_path), missing);
@@ -340,6 +361,143 @@ bool CopyTo(std::ostream &out, const std::string &path) {
     return !in.bad();
 }
 
+// Set by Ctrl-C while a call runs. The library is asked to stop through the
+// progress callback rather than the process being killed, so that the output
+// file is left as for a cut answer and the tool can say what happened.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) { g_interrupted = 1; }
+
+// The handler resets itself, so that a second Ctrl-C ends the tool at once;
+// a tool started with Ctrl-C ignored (a background job) keeps ignoring it.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        g_interrupted = 0;
+#if defined(_WIN32)
+        previous_ = std::signal(SIGINT, OnInterrupt);  // the C runtime resets it on delivery
+        if (previous_ == SIG_IGN) std::signal(SIGINT, SIG_IGN);
+#else
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        installed_ = ::sigaction(SIGINT, nullptr, &previous_) == 0 && previous_.sa_handler != SIG_IGN &&
+                     ::sigaction(SIGINT, &action, nullptr) == 0;
+#endif
+    }
+    ~InterruptGuard() {
+#if defined(_WIN32)
+        if (previous_ != SIG_ERR) std::signal(SIGINT, previous_);
+#else
+        if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
+#endif
+    }
+    InterruptGuard(const InterruptGuard &) = delete;
+    InterruptGuard &operator=(const InterruptGuard &) = delete;
+
+    bool Interrupted() const { return g_interrupted != 0; }
+
+private:
+#if defined(_WIN32)
+    void (*previous_)(int) = SIG_ERR;
+#else
+    struct sigaction previous_ {};
+    bool installed_ = false;
+#endif
+};
+
+struct ProgressContext {
+    ProgressMeter *meter = nullptr;
+    const std::function<std::uint64_t()> *now_ms = nullptr;
+
+    std::uint64_t Now() const {
+        if (now_ms && *now_ms) return (*now_ms)();
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    }
+};
+
+int OnProgress(void *user, std::uint64_t sent, std::uint64_t send_total, std::uint64_t received,
+               std::uint64_t receive_total) {
+    const ProgressContext *context = static_cast<const ProgressContext *>(user);
+    if (context->meter) context->meter->Update({sent, send_total, received, receive_total}, context->Now());
+    return g_interrupted ? 1 : 0;
+}
+
+// The library's lines already say what they are, as curl -v does ("*", ">",
+// "<"); a header value can still carry control characters.
+void OnTrace(void *user, const char *line) {
+    *static_cast<std::ostream *>(user) << Printable(line ? line : "") << '\n';
+}
+
+// The thread's settings for one call, and none left behind: the callbacks
+// point into this call's frame.
+class CallSettings {
+public:
+    CallSettings(const CallTable &calls, const Invocation &inv, std::ostream &err, ProgressContext *progress)
+        : calls_(calls), timeouts_(inv.connect_ms || inv.stall_ms) {
+        calls_.set_progress(&OnProgress, progress);
+        if (inv.verbose) calls_.set_trace(&OnTrace, &err);
+        if (timeouts_) calls_.set_timeouts(inv.connect_ms, inv.stall_ms);
+    }
+    ~CallSettings() {
+        calls_.set_progress(nullptr, nullptr);
+        calls_.set_trace(nullptr, nullptr);
+        if (timeouts_) calls_.set_timeouts(0, 0);
+    }
+    CallSettings(const CallSettings &) = delete;
+    CallSettings &operator=(const CallSettings &) = delete;
+
+private:
+    const CallTable &calls_;
+    bool timeouts_;
+};
+
+struct Made {
+    std::optional<vfb_call_info> detail;
+    bool interrupted = false;
+};
+
+// Makes the call with the invocation's settings, a meter when it wants one,
+// and Ctrl-C turned into a cancel.
+Made MakeCall(const Invocation &inv, const CallTable &calls, std::ostream &err,
+              const Surroundings &surroundings, const std::function<void()> &call) {
+    std::optional<ProgressMeter> meter;
+    // The trace's lines and a meter redrawn in place would garble each other.
+    if (surroundings.stderr_is_terminal && inv.progress && !inv.quiet && !inv.verbose &&
+        IsTransfer(inv.command))
+        meter.emplace(err);
+    ProgressContext progress{meter ? &*meter : nullptr, &surroundings.now_ms};
+    Made made;
+    InterruptGuard interrupt;
+    {
+        CallSettings settings(calls, inv, err, &progress);
+        call();
+        vfb_call_info info;
+        std::memset(&info, 0, sizeof info);
+        info.size = sizeof info;
+        if (calls.last_call(&info) == 0) {
+            info.message[sizeof info.message - 1] = '\0';
+            made.detail = info;
+        }
+    }
+    made.interrupted = interrupt.Interrupted();
+    return made;
+}
+
+std::string Cause(const std::optional<vfb_call_info> &detail) {
+    return detail && detail->message[0] ? Printable(detail->message) : std::string();
+}
+
+std::string InterruptedCause(const std::optional<vfb_call_info> &detail, bool ended) {
+    const std::string cause = Cause(detail);
+    return "interrupted: " + (!cause.empty() ? cause
+                              : ended        ? std::string("the call had ended already")
+                                             : std::string("the call was cancelled"));
+}
+
 }  // namespace
 
 int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &out, std::ostream &err,
@@ -370,19 +528,42 @@ int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &
     }
 
     Report o;
+    // What goes to standard error: everything when the call fails, nothing
+    // after a success with -q.
+    std::vector<std::string> lines;
+    auto finish = [&]() {
+        if (!(inv.quiet && o.exit_status == 0))
+            for (const std::string &line : lines) err << line << '\n';
+        if (inv.json) PrintJson(out, inv, o);
+        return o.exit_status;
+    };
+
     if (inv.command == Command::kSignIn) {
-        o.location = WideToUtf8(calls.token_graph());
-        if (o.location->empty()) {
-            err << "vantrelfb: FaceBookTokenGraph returned an empty Location: the sign-in request failed "
-                   "or its response carried none\n";
+        const VFB_WCHAR *location = nullptr;
+        const Made made = MakeCall(inv, calls, err, surroundings, [&] { location = calls.token_graph(); });
+        o.location = WideToUtf8(location);
+        if (made.detail && made.detail->http_status > 0) o.http_status = made.detail->http_status;
+        if (made.interrupted) {
+            o.exit_status = kExitInterrupted;
+            o.meaning = "interrupted";
+            o.cause = InterruptedCause(made.detail, !o.location->empty());
+            lines.push_back("vantrelfb: " + *o.cause);
+        } else if (o.location->empty()) {
+            lines.push_back(
+                "vantrelfb: FaceBookTokenGraph returned an empty Location: the sign-in request failed or its "
+                "response carried none");
             o.exit_status = kExitEmptyLocation;
             o.meaning = "the library returned an empty Location";
+            const std::string cause = Cause(made.detail);
+            if (!cause.empty()) {
+                o.cause = cause;
+                lines.push_back("vantrelfb: " + cause);
+            }
         } else {
             o.meaning = "the Location the sign-in dialog redirects to";
             if (!inv.json) out << *o.location << '\n';
         }
-        if (inv.json) PrintJson(out, inv, o);
-        return o.exit_status;
+        return finish();
     }
 
     TemporaryAnswer temporary;
@@ -397,32 +578,53 @@ int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &
         inv.wide[static_cast<std::size_t>(Param::kOut)] = *Utf8ToWide(path);
     }
 
-    std::optional<ProgressMeter> meter;
-    if (VFB_TOOL_PROGRESS && surroundings.stderr_is_terminal && inv.progress && IsTransfer(inv.command))
-        meter.emplace(TransferProbe(inv.Utf8(Param::kMedia), path), err);
-    const int code = Call(inv, calls);
-    if (meter) meter->Stop();
+    int code = -1;
+    const Made made = MakeCall(inv, calls, err, surroundings, [&] { code = Call(inv, calls); });
+    const std::optional<vfb_call_info> &detail = made.detail;
 
-    ReportResult(err, inv, code);
+    lines.push_back(ResultLine(inv, code, detail));
     o.result = code;
-    o.meaning = vfb_result_meaning(code, nullptr);
+    if (detail && detail->http_status > 0) o.http_status = detail->http_status;
+    o.meaning = vfb_result_meaning(code);
     o.exit_status = ExitStatusFor(code);
     o.output_path = path;
-    // Any other result leaves the file as it was: what it holds is not this
-    // call's answer.
-    if (code == VFB_DONE) {
+    const std::string cause = Cause(detail);
+    if (made.interrupted) {
+        o.exit_status = kExitInterrupted;
+        o.cause = InterruptedCause(detail, code == VFB_DONE);
+    } else if (Stored(code, detail) == false || (detail && detail->failure == VFB_FAIL_OUTPUT_FILE)) {
+        // The service acted, and what it answered is lost: worth a status of
+        // its own, never 0.
+        o.exit_status = kExitNotStored;
+        o.cause = cause;
+        if (cause.empty()) {
+            o.cause = inv.out_to_stdout ? std::string("the answer for standard output could not be stored")
+                                        : "the answer could not be stored in '" + inv.Utf8(Param::kOut) + "'";
+            if (detail->stored_errno) *o.cause += std::string(": ") + std::strerror(detail->stored_errno);
+        }
+    } else if (code == VFB_DONE) {
+        // Any other result leaves the file as it was: what it holds is not
+        // this call's answer.
         o.service_error = ErrorInAnswer(path);
         if (o.service_error) {
-            ReportRefusal(err, *o.service_error);
+            lines.push_back(RefusalLine(*o.service_error));
             o.exit_status = StatusFor(Classify(*o.service_error));
+        } else if (o.http_status && *o.http_status >= 400) {
+            o.exit_status = kExitHttpError;
+            o.cause = "the service answered with HTTP status " + std::to_string(*o.http_status) +
+                      " and no error object; the answer is " +
+                      (inv.out_to_stdout ? std::string("on standard output")
+                                         : "in '" + inv.Utf8(Param::kOut) + "'");
         }
         if (inv.out_to_stdout && !CopyTo(out, path)) {
-            err << "vantrelfb: the answer could not be read back for standard output\n";
+            lines.push_back("vantrelfb: the answer could not be read back for standard output");
             if (o.exit_status == 0) o.exit_status = kExitOutputFailed;
         }
+    } else if (!cause.empty()) {
+        o.cause = cause;
     }
-    if (inv.json) PrintJson(out, inv, o);
-    return o.exit_status;
+    if (o.cause) lines.push_back("vantrelfb: " + *o.cause);
+    return finish();
 }
 
 int Run(const std::vector<std::string> &args, const char *env_token, const CallTable &calls,

@@ -2,6 +2,8 @@
 // tool fills the table with the real exports; tests fill it with fakes.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -25,12 +27,20 @@ struct CallTable {
     decltype(&FaceBookVideoUpload) video_upload;
     decltype(&FaceBookTokenGraph) token_graph;
     decltype(&FaceBookDelete) delete_object;
+    // The calling thread's detail and settings.
+    decltype(&vfb_last_call) last_call;
+    decltype(&vfb_set_progress) set_progress;
+    decltype(&vfb_set_timeouts) set_timeouts;
+    decltype(&vfb_set_trace) set_trace;
 };
 
 // What the tool is connected to besides its output streams.
 struct Surroundings {
     std::istream *in = nullptr;       // standard input, for --token -
     bool stderr_is_terminal = false;  // the progress meter shows only there
+    // Milliseconds on a clock that never goes back, for the meter's rate;
+    // empty: the steady clock.
+    std::function<std::uint64_t()> now_ms;
 };
 
 // Makes the one call `invocation` names, reports it on `err` and returns the

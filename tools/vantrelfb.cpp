@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "dispatch.h"
-#include "progress.h"
 
-#if VFB_TOOL_PROGRESS
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -25,11 +26,17 @@ int main(int argc, char **argv) {
     calls.video_upload = &FaceBookVideoUpload;
     calls.token_graph = &FaceBookTokenGraph;
     calls.delete_object = &FaceBookDelete;
+    calls.last_call = &vfb_last_call;
+    calls.set_progress = &vfb_set_progress;
+    calls.set_timeouts = &vfb_set_timeouts;
+    calls.set_trace = &vfb_set_trace;
 
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     vfbtool::Surroundings surroundings;
     surroundings.in = &std::cin;
-#if VFB_TOOL_PROGRESS
+#if defined(_WIN32)
+    surroundings.stderr_is_terminal = ::_isatty(2) != 0;
+#else
     surroundings.stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
 #endif
     const int status =

@@ -26,6 +26,8 @@ expect 64 frobnicate
 expect 64 fetch --url https://127.0.0.1:9/
 expect 64 status --message m --target t --out /dev/null
 expect 64 fetch --url "$(printf 'https://127.0.0.1:9/\377')" --out /dev/null
+expect 64 fetch --url https://127.0.0.1:9/ --out /dev/null --connect-timeout 0
+expect 64 signin -v -q
 
 # The token variable is read, and a broken one is refused before any call.
 VANTRELFB_TOKEN=$(printf '\303')
@@ -52,8 +54,10 @@ if command -v bash >/dev/null 2>&1; then
         show vantrelfb note view --to
         show vantrelfb video --media /dev/nul
         show vantrelfb status --message ""
+        show vantrelfb signin --st
+        show vantrelfb fetch --connect-timeout ""
         show vantrelfb completion ""' 2>&1)
-    want=$(printf '%s\n' note view --no-progress "--token --token-file" /dev/null "" "bash --help")
+    want=$(printf '%s\n' note view --no-progress "--token --token-file" /dev/null "" --stall-timeout "" "bash --help")
     if [ "$got" != "$want" ]; then
         printf 'FAIL: bash completion offered:\n%s\nexpected:\n%s\n' "$got" "$want" >&2
         failures=$((failures + 1))

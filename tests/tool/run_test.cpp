@@ -10,12 +10,10 @@
 
 #include "answer.h"
 #include "fake_library.h"
-#include "progress.h"
 
 #if !defined(_WIN32)
-#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace vfbtool::fake {
@@ -146,8 +144,26 @@ INSTANTIATE_TEST_SUITE_P(
                   {"fetch", "--url", "u", "--out", "r\xE9sultat.json"},
                   nullptr,
                   {"--out", "UTF-8"}},
-        UsageCase{
-            "unknown option", {"fetch", "--url", "u", "--out", "o", "--verbose"}, nullptr, {"'--verbose'"}},
+        UsageCase{"unknown option", {"fetch", "--url", "u", "--out", "o", "--debug"}, nullptr, {"'--debug'"}},
+        UsageCase{"connection time-out of zero",
+                  {"fetch", "--url", "u", "--out", "o", "--connect-timeout", "0"},
+                  nullptr,
+                  {"--connect-timeout", "'0'"}},
+        UsageCase{"stall time-out with a unit",
+                  {"fetch", "--url", "u", "--out", "o", "--stall-timeout=5s"},
+                  nullptr,
+                  {"--stall-timeout", "'5s'"}},
+        UsageCase{"time-out beyond the library's range",
+                  {"signin", "--connect-timeout", "4294968"},
+                  nullptr,
+                  {"--connect-timeout", "4294967"}},
+        UsageCase{"time-out without its value",
+                  {"fetch", "--url", "u", "--out", "o", "--stall-timeout"},
+                  nullptr,
+                  {"--stall-timeout", "value"}},
+        UsageCase{"verbose and quiet", {"signin", "-v", "--quiet"}, nullptr, {"--verbose", "--quiet"}},
+        UsageCase{"short options run together", {"signin", "-vq"}, nullptr, {"'-vq'"}},
+        UsageCase{"quiet twice", {"signin", "-q", "--quiet"}, nullptr, {"--quiet", "more than once"}},
         UsageCase{"option of another subcommand",
                   {"fetch", "--url", "u", "--out", "o", "--token", "k"},
                   nullptr,
@@ -350,42 +366,57 @@ TEST_P(EachExport, MeasuresOnlyTransfersAndOnlyWhatTheLibraryDid) {
     const bool transfer = c.export_name == "FaceBookPictureUpload" ||
                           c.export_name == "FaceBookVideoUpload" || c.export_name == "FaceBookToken";
     EXPECT_EQ(IsTransfer(parsed.invocation.command), transfer);
+    // What the library reports as it works: the request's body for an
+    // upload, the answer with its declared length for the fetch; 2048 bytes
+    // a second, 4096 of 300000 after two seconds.
+    const bool upload = transfer && parsed.invocation.command != Command::kFetch;
+    auto at = [upload](std::uint64_t ms, std::uint64_t bytes) {
+        return upload ? ProgressStep{ms, bytes, 300000, 0, 0} : ProgressStep{ms, 200, 0, bytes, 300000};
+    };
+    FakeLibrary fake;
+    fake.progress = {at(0, 0), at(1000, 2048), at(2000, 4096)};
     // On a terminal the call is made as anywhere else; --no-progress exists
     // where a meter does.
-    FakeLibrary fake;
-    const RunResult r = RunTool(fake, With(c.args, {"--no-progress"}), nullptr, std::nullopt, true);
-    EXPECT_EQ(r.status, transfer ? 0 : kExitUsage) << r.err;
-    EXPECT_EQ(RunTool(fake, c.args, nullptr, std::nullopt, true).status, 0);
+    const RunResult quiet = RunTool(fake, With(c.args, {"--no-progress"}), nullptr, std::nullopt, true);
+    EXPECT_EQ(quiet.status, transfer ? 0 : kExitUsage) << quiet.err;
+    const RunResult shown = RunTool(fake, c.args, nullptr, std::nullopt, true);
+    EXPECT_EQ(shown.status, 0);
     EXPECT_EQ(fake.Recorded().size(), transfer ? 2u : 1u);
-    if (!transfer) return;
-#if VFB_TOOL_PROGRESS
-    // What the meter sees while the library works: the position of the
-    // library's descriptor in the media, and the answer's size so far.
-    const bool upload = parsed.invocation.command != Command::kFetch;
-    const std::string media = TestFile("media", std::string(300000, 'm'));
-    const std::string out = TestFile("out", std::string(5000, 'e'));  // an earlier answer
-    TransferProbe probe(upload ? media : std::string(), out);
-    EXPECT_EQ(probe.Sample().received, 0u);
-    const int fd = ::open(media.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::lseek(fd, 123456, SEEK_SET), 123456);
-    TestFile("out", std::string(789, 'o'));
-    const TransferSample sample = probe.Sample();
-    ::close(fd);
-    EXPECT_EQ(sample.media_open, upload);
-    EXPECT_EQ(sample.sent, upload ? 123456u : 0u);
-    EXPECT_EQ(sample.total, upload ? 300000u : 0u);
-    EXPECT_EQ(sample.received, 789u);
-    EXPECT_FALSE(probe.Sample().media_open);  // closed: no other descriptor is taken for it
+    EXPECT_FALSE(Contains(quiet.err, "\r")) << quiet.err;
+    EXPECT_FALSE(Contains(RunTool(fake, c.args).err, "\r"));  // not a terminal
+    EXPECT_FALSE(Contains(RunTool(fake, With(c.args, {"-v"}), nullptr, std::nullopt, true).err, "\r"));
+    EXPECT_EQ(Contains(shown.err, "\r"), transfer) << shown.err;
+    if (transfer) {
+        const std::string verb = upload ? " sent" : " received";
+        for (const std::string &part :
+             {"  1%   4096 of  292k" + verb, std::string(" 2048/s"), std::string(" 0:02:24 left")})
+            EXPECT_TRUE(Contains(shown.err, part)) << part << " not in: " << shown.err;
+        std::istringstream drawn(shown.err.substr(0, shown.err.find("vantrelfb: ")));
+        for (std::string line; std::getline(drawn, line, '\r');) EXPECT_LE(line.size(), 79u) << line;
+        // Nothing of the meter is left before the result line.
+        EXPECT_TRUE(Contains(shown.err, " \rvantrelfb: " + c.export_name + " returned 999")) << shown.err;
+    }
+    // A call that ends within half a second shows nothing.
+    fake.progress = {at(0, 0), at(400, 300000)};
+    EXPECT_FALSE(Contains(RunTool(fake, c.args, nullptr, std::nullopt, true).err, "\r"));
 
-    // 176544 bytes left at 2048 bytes a second.
-    const std::string line = MeterLine(sample, upload, 2048);
-    const std::vector<std::string> parts =
-        upload ? std::vector<std::string>{"41%", "120k of  292k sent", "2048/s", "0:01:26 left"}
-               : std::vector<std::string>{"789 received", "2048/s", "--:--:-- left"};
-    for (const std::string &part : parts) EXPECT_TRUE(Contains(line, part)) << line;
-    EXPECT_LE(line.size(), 79u);
+    // Ctrl-C: the next progress report asks the library to stop, and the
+    // tool says so with the shell's status for it.
+    fake.progress = {at(0, 0), at(100, 1024), at(200, 2048)};
+    fake.progress[1].interrupt = true;
+    const RunResult interrupted = RunTool(fake, c.args, nullptr, std::nullopt, true);
+    EXPECT_EQ(interrupted.status, kExitInterrupted) << interrupted.err;
+    EXPECT_TRUE(fake.cancelled);
+    EXPECT_EQ(fake.now_ms, 100u);
+    EXPECT_TRUE(Contains(interrupted.err, "returned 4: "));
+    EXPECT_TRUE(Contains(interrupted.err, "vantrelfb: interrupted: cancelled by the progress callback\n"))
+        << interrupted.err;
+#if !defined(_WIN32)
+    struct sigaction now {};
+    ASSERT_EQ(::sigaction(SIGINT, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);  // as it was before the call
 #endif
+    EXPECT_FALSE(fake.progress_fn);
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, EachExport, ::testing::ValuesIn(AllCalls()),
@@ -528,7 +559,8 @@ TEST(ResultCodes, EachMapsToItsOwnExitStatusAndOnlyDoneToZero) {
     std::set<int> seen;
     const std::set<int> reserved = {kExitUsage,        kExitEmptyLocation, kExitUnknownResult,
                                     kExitOutputFailed, kExitRefused,       kExitTokenRejected,
-                                    kExitRateLimited,  kExitNoToken,       kExitNoTemporary};
+                                    kExitRateLimited,  kExitNoToken,       kExitNoTemporary,
+                                    kExitHttpError,    kExitNotStored,     kExitInterrupted};
     for (int code : kHeaderCodes) {
         FakeLibrary fake;
         fake.result = code;
@@ -557,7 +589,7 @@ TEST(ResultCodes, OneLineOnStandardErrorSaysWhatHappenedToTheOutputFile) {
         EXPECT_TRUE(r.out.empty());
         EXPECT_EQ(CountLines(r.err), 1) << r.err;
         EXPECT_TRUE(Contains(r.err, "FaceBookStatus returned " + std::to_string(code) + ":")) << r.err;
-        EXPECT_TRUE(Contains(r.err, vfb_result_meaning(code, nullptr))) << r.err;
+        EXPECT_TRUE(Contains(r.err, vfb_result_meaning(code))) << r.err;
         EXPECT_TRUE(Contains(r.err, "'reply.json'")) << r.err;
         EXPECT_EQ(Contains(r.err, "left as it was"), code != VFB_DONE) << r.err;
     }
@@ -587,6 +619,50 @@ struct AnswerCase {
     bool to_stdout = false;  // --out -
     bool json = false;
     bool fifo = false;  // --out names a FIFO, where the library stores nothing
+
+    // The call's detail and the tool's own options, as the functions below
+    // set them.
+    std::optional<int> http_status{};  // absent: the fake's (200 for a 999)
+    bool kept = true;                  // the detail's `stored`
+    std::string cause{};               // the detail's message
+    Args options{};                    // added to the command line
+    std::vector<std::string> trace{};  // what the library would trace
+    unsigned connect_ms = 0, stall_ms = 0;
+    int lines = -1;  // on standard error; -1: the result line, the service's error and the cause
+    std::vector<std::string> absent{};  // never on standard error
+
+    AnswerCase Http(int status) const {
+        return Set([&](AnswerCase &c) { c.http_status = status; });
+    }
+    AnswerCase Lost() const {
+        return Set([](AnswerCase &c) { c.kept = false; });
+    }
+    AnswerCase Cause(std::string text) const {
+        return Set([&](AnswerCase &c) { c.cause = text; });
+    }
+    AnswerCase Options(Args more) const {
+        return Set([&](AnswerCase &c) { c.options = more; });
+    }
+    AnswerCase Traced(std::vector<std::string> t) const {
+        return Set([&](AnswerCase &c) { c.trace = t; });
+    }
+    AnswerCase Timeouts(unsigned connect, unsigned stall) const {
+        return Set([&](AnswerCase &c) { c.connect_ms = connect, c.stall_ms = stall; });
+    }
+    AnswerCase Lines(int n) const {
+        return Set([&](AnswerCase &c) { c.lines = n; });
+    }
+    AnswerCase Absent(std::vector<std::string> a) const {
+        return Set([&](AnswerCase &c) { c.absent = a; });
+    }
+
+private:
+    template <class F>
+    AnswerCase Set(F f) const {
+        AnswerCase c = *this;
+        f(c);
+        return c;
+    }
 };
 
 std::string Error(const std::string &members) { return "{\"error\": {" + members + "}}"; }
@@ -668,6 +744,96 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
         {"acceptance as JSON", R"({"id":"1"})", 0, {}, VFB_DONE, false, true},
         {"failure as JSON", "", ExitStatusFor(VFB_ERR_CONNECT), {}, VFB_ERR_CONNECT, false, true},
         {"output that is not a file", "", 0, {}, VFB_DONE, false, false, true},
+        // Classified by the code alone, whatever the type says.
+        {"code 102 alone", Error(R"("code":102)"), kExitTokenRejected, {"code 102"}},
+        {"invalid parameter of type OAuthException",
+         Error(R"("message":"(#100) Invalid parameter","type":"OAuthException","code":100)"),
+         kExitRefused,
+         {"refused the call", "OAuthException", "code 100"}},
+        {"type OAuthException without a code",
+         Error(R"("type":"OAuthException")"),
+         kExitRefused,
+         {"refused"}},
+        // The service acted, and its answer is lost.
+        AnswerCase{"answer not stored",
+                   "",
+                   kExitNotStored,
+                   {"answer.json' not written",
+                    "vantrelfb: output file /missing/a.json could not be created: No such file or directory"}}
+            .Lost()
+            .Cause("output file /missing/a.json could not be created: No such file or directory"),
+        AnswerCase{
+            "answer not stored, without a message", "", kExitNotStored, {"answer.json'", "No space left"}}
+            .Lost(),
+        AnswerCase{
+            "answer not stored, as JSON", "", kExitNotStored, {"could not be created"}, VFB_DONE, false, true}
+            .Lost()
+            .Cause("output file could not be created"),
+        AnswerCase{"answer for standard output not stored",
+                   Error(kOAuth),
+                   kExitNotStored,
+                   {"nothing goes to standard output", "disk full"},
+                   VFB_DONE,
+                   true}
+            .Lost()
+            .Cause("disk full"),
+        // An HTTP error is a failure, unless the body is the service's error.
+        AnswerCase{"HTTP error without an error object",
+                   "<html>Internal Server Error</html>",
+                   kExitHttpError,
+                   {"HTTP status 500", "no error object", "answer.json'"}}
+            .Http(500)
+            .Lines(2),
+        AnswerCase{
+            "HTTP error as JSON", "<html/>", kExitHttpError, {"HTTP status 404"}, VFB_DONE, false, true}
+            .Http(404)
+            .Lines(2),
+        AnswerCase{"HTTP error with the service's error", Error(kOAuth), kExitTokenRejected, {"190"}}.Http(
+            400),
+        AnswerCase{"a redirect as the answer", "<a href=x>moved</a>", 0, {}}.Http(302),
+        AnswerCase{"a status below 400 as JSON", "{}", 0, {}, VFB_DONE, false, true}.Http(399),
+        // Every failure says its cause.
+        AnswerCase{"failure with its cause",
+                   "",
+                   ExitStatusFor(VFB_ERR_OPEN),
+                   {"vantrelfb: cannot resolve graph.facebook.com\n"},
+                   VFB_ERR_OPEN}
+            .Cause("cannot resolve graph.facebook.com"),
+        AnswerCase{"failure and its cause as JSON",
+                   "",
+                   ExitStatusFor(VFB_ERR_START),
+                   {"message too long: 3000 characters, at most 1999"},
+                   VFB_ERR_START,
+                   false,
+                   true}
+            .Cause("message too long: 3000 characters, at most 1999"),
+        AnswerCase{
+            "cause with control characters", "", ExitStatusFor(VFB_ERR_SEND), {"a\\x1b[2Jb"}, VFB_ERR_SEND}
+            .Cause("a\x1b[2Jb"),
+        // -q, -v and the time-outs.
+        AnswerCase{"quiet success", R"({"id":"1"})", 0, {}}.Options({"-q"}).Lines(0),
+        AnswerCase{"quiet refusal", Error(kOAuth), kExitTokenRejected, {"returned 999", "190"}}.Options(
+            {"--quiet"}),
+        AnswerCase{"quiet failure", "", ExitStatusFor(VFB_ERR_SEND), {"returned 3", "refused"}, VFB_ERR_SEND}
+            .Options({"-q"})
+            .Cause("connection refused by graph.facebook.com"),
+        AnswerCase{
+            "verbose",
+            R"({"id":"1"})",
+            0,
+            {"> POST /me/feed?access_token=<redacted> HTTP/1.1\n< HTTP/1.1 200 OK\\x1b[2J\nvantrelfb: "}}
+            .Options({"-v"})
+            .Traced({"> POST /me/feed?access_token=<redacted> HTTP/1.1", "< HTTP/1.1 200 OK\x1b[2J"})
+            .Lines(3),
+        AnswerCase{"no trace unless asked", R"({"id":"1"})", 0, {}}
+            .Traced({"> POST /me/feed"})
+            .Absent({"POST"}),
+        AnswerCase{"time-outs", R"({"id":"1"})", 0, {}}
+            .Options({"--connect-timeout", "2.5", "--stall-timeout=600"})
+            .Timeouts(2500, 600000),
+        AnswerCase{"a time-out below a millisecond", R"({"id":"1"})", 0, {}}
+            .Options({"--stall-timeout", "0.0001"})
+            .Timeouts(0, 1),
     };
     for (const AnswerCase &c : cases) {
         const std::string path = TestFile("answer.json");
@@ -679,20 +845,40 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
         FakeLibrary fake;
         fake.result = c.result;
         if (!c.fifo) fake.answer = c.stored;
+        fake.http_status = c.http_status;
+        fake.stored = c.kept;
+        fake.stored_errno = c.kept ? 0 : ENOSPC;
+        fake.failure = !c.kept                ? VFB_FAIL_OUTPUT_FILE
+                       : c.result != VFB_DONE ? VFB_FAIL_CONNECTION
+                                              : VFB_FAIL_NONE;
+        fake.message = c.cause;
+        fake.trace = c.trace;
         Args args = {
             "status", "--message", "m", "--token", "K", "--target", "T", "--out", c.to_stdout ? "-" : path};
         if (c.json) args.push_back("--json");
+        args.insert(args.end(), c.options.begin(), c.options.end());
         const RunResult r = RunTool(fake, args);
         EXPECT_EQ(r.status, c.status) << c.label << ": " << r.err;
         for (const std::string &m : c.mentions) EXPECT_TRUE(Contains(r.err, m)) << c.label << ": " << r.err;
+        for (const std::string &m : c.absent) EXPECT_FALSE(Contains(r.err, m)) << c.label << ": " << r.err;
         EXPECT_FALSE(Contains(r.err, "\x1b")) << c.label;
-        // The result line, and the service's error when there is one.
+        // The result line, the service's error when there is one, the cause
+        // of a failure.
         const bool refused =
             c.status == kExitTokenRejected || c.status == kExitRateLimited || c.status == kExitRefused;
-        EXPECT_EQ(CountLines(r.err), refused ? 2 : 1) << c.label << ": " << r.err;
+        const int lines = c.lines >= 0 ? c.lines : 1 + refused + (c.cause.empty() && c.kept ? 0 : 1);
+        EXPECT_EQ(CountLines(r.err), lines) << c.label << ": " << r.err;
         ASSERT_EQ(fake.Recorded().size(), 1u);
+        // Ctrl-C always cancels; the rest only when asked, and nothing stays
+        // set after the call.
+        EXPECT_TRUE(fake.Recorded()[0].progress) << c.label;
+        const bool verbose = std::count(c.options.begin(), c.options.end(), "-v") > 0;
+        EXPECT_EQ(fake.Recorded()[0].trace, verbose) << c.label;
+        EXPECT_EQ(fake.Recorded()[0].connect_ms, c.connect_ms) << c.label;
+        EXPECT_EQ(fake.Recorded()[0].stall_ms, c.stall_ms) << c.label;
+        EXPECT_TRUE(!fake.progress_fn && !fake.trace_fn && !fake.connect_ms && !fake.stall_ms) << c.label;
         if (c.to_stdout) {
-            EXPECT_EQ(r.out, c.result == VFB_DONE ? c.stored : "") << c.label;
+            EXPECT_EQ(r.out, c.result == VFB_DONE && c.kept ? c.stored : "") << c.label;
             // The library wrote into a file of the tool's own, gone now.
             const std::string written = WideToUtf8(fake.Recorded()[0].args.back().c_str());
             EXPECT_NE(written, "-");
@@ -701,9 +887,14 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
             EXPECT_EQ(CountLines(r.out), 1) << r.out;
             EXPECT_TRUE(Contains(r.out, "\"exit_status\":" + std::to_string(c.status) + ",")) << r.out;
             EXPECT_TRUE(Contains(r.out, "\"result\":" + std::to_string(c.result) + ",")) << r.out;
+            const int http = c.http_status.value_or(c.result == VFB_DONE ? 200 : 0);
+            EXPECT_TRUE(Contains(r.out, "\"http_status\":" + (http ? std::to_string(http) : "null") + ","))
+                << r.out;
+            if (!c.cause.empty()) {
+                EXPECT_TRUE(Contains(r.out, "\"cause\":\"" + c.cause + "\"")) << r.out;
+            }
             EXPECT_TRUE(Contains(r.out, "\"size\":" + std::to_string(c.stored.size()) + "}")) << r.out;
-            EXPECT_TRUE(
-                Contains(r.out, std::string("\"meaning\":\"") + vfb_result_meaning(c.result, nullptr)));
+            EXPECT_TRUE(Contains(r.out, std::string("\"meaning\":\"") + vfb_result_meaning(c.result)));
             EXPECT_EQ(Contains(r.out, "\"refusal\":\"token_rejected\""), c.status == kExitTokenRejected)
                 << r.out;
             // Well-formed: as the member of an error object it reads back.
@@ -734,7 +925,8 @@ TEST(ResultCodes, ToolHelpDocumentsTheStatusOfEveryCode) {
     }
     EXPECT_EQ(documented.size(), std::size(kHeaderCodes)) << help;
     for (int status : {kExitUsage, kExitEmptyLocation, kExitUnknownResult, kExitOutputFailed, kExitRefused,
-                       kExitTokenRejected, kExitRateLimited, kExitNoToken, kExitNoTemporary})
+                       kExitTokenRejected, kExitRateLimited, kExitNoToken, kExitNoTemporary, kExitHttpError,
+                       kExitNotStored, kExitInterrupted})
         EXPECT_TRUE(Contains(help, "\n  " + std::to_string(status) + " ")) << status;
 }
 
@@ -763,6 +955,20 @@ TEST(SignIn, AnEmptyOrNullLocationIsAFailureOfItsOwn) {
         EXPECT_EQ(CountLines(r.err), 1) << r.err;
         EXPECT_EQ(fake.Recorded().size(), 1u);
     }
+    // With its cause when the library gives one, and Ctrl-C cancels it too.
+    FakeLibrary fake;
+    fake.message = "cannot resolve www.facebook.com";
+    const RunResult r = RunTool(fake, {"signin", "--json"});
+    EXPECT_EQ(r.status, kExitEmptyLocation);
+    EXPECT_TRUE(Contains(r.err, "\nvantrelfb: cannot resolve www.facebook.com\n")) << r.err;
+    EXPECT_TRUE(Contains(r.out, "\"cause\":\"cannot resolve www.facebook.com\"")) << r.out;
+    fake.location = Wide(u"https://dialog.example/x");
+    fake.progress = {{0, 0, 0, 0, 0, true}};
+    const RunResult interrupted = RunTool(fake, {"signin"});
+    EXPECT_EQ(interrupted.status, kExitInterrupted);
+    EXPECT_TRUE(fake.cancelled);
+    EXPECT_TRUE(interrupted.out.empty()) << interrupted.out;
+    EXPECT_TRUE(Contains(interrupted.err, "interrupted: cancelled")) << interrupted.err;
 }
 
 // ---------------------------------------------------------------------------
@@ -792,7 +998,11 @@ TEST(Help, EveryFormIsSuccessOnStandardOutputWithoutACall) {
         EXPECT_TRUE(Contains(ExampleOf(RunTool(fake, args).out), "vantrelfb ")) << args[0];
     const RunResult completion = RunTool(fake, {"completion", "bash"});
     EXPECT_EQ(completion.status, 0);
-    EXPECT_TRUE(Contains(completion.out, "'signin') options='--json --help'")) << completion.out;
+    EXPECT_TRUE(
+        Contains(completion.out,
+                 "'signin') options='--json --connect-timeout --stall-timeout --verbose --quiet --help' "
+                 "values='--connect-timeout --stall-timeout' ;;"))
+        << completion.out;
     EXPECT_TRUE(Contains(completion.out, "\ncomplete -F _vantrelfb vantrelfb\n")) << completion.out;
     EXPECT_TRUE(fake.Recorded().empty());
 }
