@@ -36,14 +36,23 @@ if(TARGET vantrelfb_tool)
   endif()
 endif()
 
-# The library's manual, and one page per export name that leads to it (the
-# names are the .def file's, which the unit suite holds to the header).
+# The library's manual and one page per export name (the names are the .def
+# file's, which the unit suite holds to the header): the extensions have a
+# page of their own (docs/man/<name>.3.in), the service functions one that
+# leads to the manual, which describes them together.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/../docs/man/vantrelfb.3.in ${CMAKE_CURRENT_BINARY_DIR}/man3/vantrelfb.3 @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man3/vantrelfb.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../src/module/VantrelFB.def _vfb_def_lines REGEX "^ +FaceBook[A-Za-z]+ @")
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../src/module/VantrelFB.def _vfb_def_lines REGEX "^ +(FaceBook|vfb_)[A-Za-z_]+ @")
 foreach(_vfb_line IN LISTS _vfb_def_lines)
-  string(REGEX REPLACE "^ +([A-Za-z]+) @.*" "\\1" _vfb_name "${_vfb_line}")
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/man3/${_vfb_name}.3 ".so man3/vantrelfb.3\n")
+  string(REGEX REPLACE "^ +([A-Za-z_]+) @.*" "\\1" _vfb_name "${_vfb_line}")
+  set(_vfb_page ${CMAKE_CURRENT_LIST_DIR}/../docs/man/${_vfb_name}.3.in)
+  if(EXISTS ${_vfb_page})
+    configure_file(${_vfb_page} ${CMAKE_CURRENT_BINARY_DIR}/man3/${_vfb_name}.3 @ONLY)
+  elseif(_vfb_name MATCHES "^vfb_")
+    message(FATAL_ERROR "the export ${_vfb_name} has no manual page docs/man/${_vfb_name}.3.in")
+  else()
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/man3/${_vfb_name}.3 ".so man3/vantrelfb.3\n")
+  endif()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man3/${_vfb_name}.3
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
 endforeach()

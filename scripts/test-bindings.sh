@@ -3,7 +3,9 @@
 # (VFB_MONO=1 scripts/bootstrap.sh), builds the library in build/ and
 # examples/csharp/Program.cs with mcs, and runs it in the sandbox against the
 # local service: a status post whose non-ASCII message must arrive as UTF-8,
-# percent-encoded; a photo upload; the sign-in's Location. Mono loads the
+# percent-encoded, and the call's detail (vfb_last_call) after it; a post whose
+# answer cannot be stored, with the reason; a photo upload; the sign-in's
+# Location. Mono loads the
 # build's libvantrelfb.so.1, alone in a folder on LD_LIBRARY_PATH, through the
 # example's dllmap.
 # (The Python module's test is the ctest 'python'.)
@@ -32,8 +34,9 @@ mkdir "$out/lib"
 ln -s "$(readlink -f build/libvantrelfb.so.1)" "$out/lib/libvantrelfb.so.1"
 
 step "and run with mono in the sandbox against the local service"
-# Each row: the arguments, what its output must hold, what the service must
-# have received (a fixed string of the raw request).
+# Each row: the exit status, the arguments, what its output must hold (each
+# line a fixed string), what the service must have received (a fixed string of
+# the raw request).
 tests/e2e/sandbox.sh -- env LD_LIBRARY_PATH="$out/lib" bash -c '
   set -euo pipefail
   exe=$1
@@ -42,14 +45,17 @@ tests/e2e/sandbox.sh -- env LD_LIBRARY_PATH="$out/lib" bash -c '
   answer() {
     printf "%s\n" "$1" >"$VFB_FAKE_DIR/script.json.new" && mv "$VFB_FAKE_DIR/script.json.new" "$VFB_FAKE_DIR/script.json"
   }
-  check() {  # name, answers, expected output, expected in the request, arguments...
-    local name=$1 answers=$2 output=$3 request=$4
-    shift 4
+  check() {  # name, answers, exit status, expected output lines, expected in the request, arguments...
+    local name=$1 answers=$2 status=$3 output=$4 request=$5
+    shift 5
     answer "$answers"
-    local before got
+    local before got rc=0 line
     before=$(ls "$VFB_FAKE_DIR"/requests 2>/dev/null | wc -l)
-    got=$(mono "$exe" "$@") || { echo "$name: exited $?: $got" >&2; return 1; }
-    grep -qF -- "$output" <<<"$got" || { printf "%s: printed\n%s\nnot %s\n" "$name" "$got" "$output" >&2; return 1; }
+    got=$(mono "$exe" "$@") || rc=$?
+    [ "$rc" = "$status" ] || { echo "$name: exited $rc, not $status: $got" >&2; return 1; }
+    while IFS= read -r line; do
+      grep -qF -- "$line" <<<"$got" || { printf "%s: printed\n%s\nnot %s\n" "$name" "$got" "$line" >&2; return 1; }
+    done <<<"$output"
     local raw
     raw=$(ls "$VFB_FAKE_DIR"/requests/*.raw | tail -1)
     [ "$(ls "$VFB_FAKE_DIR"/requests | wc -l)" = $((before + 2)) ] || { echo "$name: not one request" >&2; return 1; }
@@ -57,11 +63,16 @@ tests/e2e/sandbox.sh -- env LD_LIBRARY_PATH="$out/lib" bash -c '
     echo "ok: $name"
   }
   location="https://www.facebook.com/connect/login_success.html#access_token=CS&expires_in=60"
-  check status "[{\"body\": \"{\\\"id\\\": \\\"100_1\\\"}\"}]" "answer: {\"id\": \"100_1\"}" \
+  check status "[{\"body\": \"{\\\"id\\\": \\\"100_1\\\"}\"}]" 0 "answer: {\"id\": \"100_1\"}
+detail: http 200, stored 1, failure 0," \
     "POST /me/feed?access_token=TOKEN&message=Gr%C3%BC%C3%9Fe%20%F0%9F%98%80 " status TOKEN "Grüße 😀" answer.json
-  check photo "[{\"body\": \"{\\\"id\\\": \\\"200\\\"}\"}]" "answer: {\"id\": \"200\"}" \
+  check "an answer not stored" "[{\"status\": 201, \"body\": \"{}\"}]" 1 "result 999: done
+detail: http 201, stored 0, failure 14,
+missing/a.json could not be created: No such file or directory" \
+    "POST /me/feed?access_token=TOKEN&message=Hi " status TOKEN "Hi" missing/a.json
+  check photo "[{\"body\": \"{\\\"id\\\": \\\"200\\\"}\"}]" 0 "answer: {\"id\": \"200\"}" \
     "Caption été" photo TOKEN "plage été.jpg" "Caption été" photo.json
-  check signin "[{\"status\": 302, \"headers\": [[\"Location\", \"$location\"]]}]" "$location" \
+  check signin "[{\"status\": 302, \"headers\": [[\"Location\", \"$location\"]]}]" 0 "$location" \
     "POST /dialog/oauth?" signin
 ' bash "$out/Program.exe" || fail "the C# example failed in the sandbox"
 echo "test-bindings.sh: all passed"

@@ -116,6 +116,18 @@ for name in $(awk '$1 ~ /^FaceBook/ { print $1 }' "$source_dir/src/module/Vantre
     grep -q "$name" "$man/man3/vantrelfb.3" || fail "vantrelfb(3) does not describe $name"
     [ "$(cat "$man/man3/$name.3" 2>/dev/null)" = ".so man3/vantrelfb.3" ] || fail "no man3 page $name.3 leading to vantrelfb(3)"
 done
+# The extensions: named in vantrelfb(3) and each described on a page of its own.
+extensions=$(awk '$1 ~ /^vfb_/ { print $1 }' "$source_dir/src/module/VantrelFB.def")
+[ -n "$extensions" ] || fail "the .def lists no vfb_ export"
+for name in $extensions; do
+    grep -q "^\.BR* $name\b" "$man/man3/vantrelfb.3" || fail "vantrelfb(3) does not describe $name"
+    page="$man/man3/$name.3"
+    [ -f "$page" ] || { fail "missing $page"; continue; }
+    warnings="$(groff -man -ww -z "$page" 2>&1)"
+    [ -z "$warnings" ] || fail "$page: $warnings"
+    grep -q "\"VantrelFB $version\"" "$page" || fail "$page does not carry version $version"
+    grep -q "^$name \\\\- " "$page" || fail "$page does not name $name"
+done
 if [ -x "$tool" ]; then
     # The subcommands as the tool's own help lists them.
     env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z]*\( [a-z]*\)\?\)  .*/\1/p' |
@@ -136,11 +148,14 @@ if [ -n "$pythondir" ]; then
 import os, sys, vantrelfb
 module, library = sys.argv[1:]
 assert os.path.samefile(vantrelfb.__file__, module), vantrelfb.__file__
-assert vantrelfb.Result.DONE == 999 and vantrelfb.Result(4).meaning == vantrelfb.result_meaning(4)
+assert vantrelfb.Result.DONE == 999
 if library:
-    # A text the library refuses before anything is sent: the call reaches it, not the network.
+    # The meanings are the library's, so they need it loaded.
     vantrelfb.load(library)
+    assert vantrelfb.Result(4).meaning == vantrelfb.result_meaning(4) != vantrelfb.result_meaning(12345)
+    # A text the library refuses before anything is sent: the call reaches it, not the network.
     assert vantrelfb.status(message="\u00e9" * 1000, token="t", target="me", out=os.devnull) == vantrelfb.Result.ERR_OPEN
+    assert vantrelfb.last_call().failure == vantrelfb.Failure.INPUT
 PY
 fi
 

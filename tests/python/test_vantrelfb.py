@@ -7,6 +7,9 @@ against the local service.
 Outside the sandbox only the table is checked; the calls are skipped.
 """
 
+import ctypes
+import dataclasses
+import errno
 import json
 import os
 import re
@@ -39,16 +42,40 @@ def query_encoded(text):
 class ResultTable(unittest.TestCase):
     def test_names_codes_and_meanings_are_the_headers(self):
         header = HEADER.read_text(encoding="utf-8")
-        codes = {name: int(code) for name, code in re.findall(r"^#define VFB_(\w+) (\d+)", header, re.M)}
-        cases = {name: (meaning, written == "w = 1; ")
-                 for name, written, meaning in re.findall(r'case VFB_(\w+): (w = 1; )?m = "([^"]*)";', header)}
-        unknown = re.search(r'default: m = "([^"]*)";', header).group(1)
-        self.assertTrue(codes and cases)
+        codes = {name: int(code)
+                 for name, code in re.findall(r"^#define VFB_(DONE|ERR_\w+) (\d+)", header, re.M)}
+        self.assertTrue(codes)
         self.assertEqual({r.name: r.value for r in vantrelfb.Result}, codes)
-        self.assertEqual({r.name: (r.meaning, r.written) for r in vantrelfb.Result}, cases)
+        # The meanings are the library's own (vfb_result_meaning), asked here
+        # apart from the module's binding.
+        library = ctypes.CDLL(os.environ.get("VANTRELFB_LIBRARY", "libvantrelfb.so.1"))
+        library.vfb_result_meaning.restype = ctypes.c_char_p
+        unknown = vantrelfb.result_meaning(max(codes.values()) + 1)
+        self.assertEqual(unknown, library.vfb_result_meaning(max(codes.values()) + 1).decode())
+        meanings = {r.name: r.meaning for r in vantrelfb.Result}
+        self.assertEqual(meanings, {r.name: library.vfb_result_meaning(r.value).decode() for r in vantrelfb.Result})
+        self.assertEqual(len(set(meanings.values()) | {unknown}), len(codes) + 1)
+        self.assertEqual({r.name for r in vantrelfb.Result if r.written}, {"DONE"})
         for code in codes.values():
             self.assertEqual(vantrelfb.result_meaning(code), vantrelfb.Result(code).meaning)
-        self.assertEqual(vantrelfb.result_meaning(max(codes.values()) + 1), unknown)
+
+    def test_failures_and_call_record_are_the_headers(self):
+        header = HEADER.read_text(encoding="utf-8")
+        failures = {name: int(value) for name, value in re.findall(r"^\s+VFB_FAIL_(\w+) = (\d+)", header, re.M)}
+        self.assertTrue(failures)
+        self.assertEqual({f.name: f.value for f in vantrelfb.Failure}, failures)
+        # vfb_call_info field for field: a drift would read every later field at the wrong offset.
+        body = re.search(r"typedef struct vfb_call_info \{(.*?)\} vfb_call_info;", header, re.S).group(1)
+        types = {"unsigned": ctypes.c_uint, "int": ctypes.c_int, "uint64_t": ctypes.c_uint64}
+        fields = []
+        for type_, name, count in re.findall(r"^\s*(\w+) (\w+)(?:\[(\d+)\])?;", body, re.M):
+            fields.append((name, ctypes.c_char * int(count) if count else types[type_]))
+        record = vantrelfb._CallInfo._fields_
+        self.assertEqual([name for name, _ in record], [name for name, _ in fields])
+        for (name, got), (_, want) in zip(record, fields):
+            self.assertEqual((name, ctypes.sizeof(got), getattr(got, "_type_", None)),
+                             (name, ctypes.sizeof(want), getattr(want, "_type_", None)))
+        self.assertEqual([f.name for f in dataclasses.fields(vantrelfb.CallInfo)], [name for name, _ in fields][1:])
 
 
 @unittest.skipUnless(IN_SANDBOX, "needs the local service: run inside tests/e2e/sandbox.sh")
@@ -71,21 +98,25 @@ class Calls(unittest.TestCase):
         media.write_bytes(b"\xff\xd8\xff\xe0" + bytes(range(256)) * 8)
         long_text = "é" * 1000  # 2000 bytes of UTF-8: refused before anything is sent
         v = vantrelfb
+        answered = {"http_status": 200, "stored": True, "failure": v.Failure.NONE, "message": ""}
         # name, call, the path and query parameters the service must receive (None: no request),
-        # what the multipart body must hold, the result
+        # what the multipart body must hold, the result, what last_call() must tell
         rows = [
             ("status", lambda out: v.status(message=MESSAGE, token=TOKEN, target="me", out=out),
-             ("/me/feed", {"access_token": TOKEN, "message": query_encoded(MESSAGE)}), [], v.Result.DONE),
+             ("/me/feed", {"access_token": TOKEN, "message": query_encoded(MESSAGE)}), [], v.Result.DONE,
+             answered),
             ("the export's own name and order",
              lambda out: v.FaceBookEvents(MESSAGE, TOKEN, "1234", "ignored", os.fsencode(out)),
-             ("/1234/events", {"access_token": TOKEN, "name": query_encoded(MESSAGE)}), [], v.Result.DONE),
+             ("/1234/events", {"access_token": TOKEN, "name": query_encoded(MESSAGE)}), [], v.Result.DONE,
+             answered),
             ("photo", lambda out: v.photo(media=media, target="me", message=MESSAGE, token=TOKEN, out=out),
              ("/me/photos", {"access_token": TOKEN}), [media.read_bytes(), MESSAGE.encode("utf-8")],
-             v.Result.DONE),
+             v.Result.DONE, answered),
             ("a text too long", lambda out: v.checkin(message=long_text, token=TOKEN, target="me", out=out),
-             None, [], v.Result.ERR_OPEN),
+             None, [], v.Result.ERR_OPEN,
+             {"http_status": 0, "failure": v.Failure.INPUT, "argument": 1, "bytes_sent": 0}),
         ]
-        for name, call, request, body_holds, result in rows:
+        for name, call, request, body_holds, result, detail in rows:
             with self.subTest(name):
                 body = json.dumps({"id": "100_" + str(len(self.requests()))})
                 self.answer([{"body": body}])
@@ -95,6 +126,12 @@ class Calls(unittest.TestCase):
                 self.assertIs(type(got), v.Result)
                 self.assertEqual(got, result)
                 self.assertEqual(got.meaning, v.result_meaning(result))
+                told = v.last_call()
+                self.assertEqual(told.result, result)
+                self.assertEqual({k: getattr(told, k) for k in detail}, detail)
+                if told.failure != v.Failure.NONE:
+                    self.assertIn("2000", told.message)
+                    self.assertTrue(0 < told.limit < 2000)
                 new = [p for p in self.requests() if p not in before]
                 if request is None:
                     self.assertEqual(new, [])
@@ -110,6 +147,132 @@ class Calls(unittest.TestCase):
                 sent = new[0].with_suffix(".raw").read_bytes()[recorded["body_offset"]:]
                 for part in body_holds:
                     self.assertIn(part, sent)
+
+    def test_call_options_detail_and_check(self):
+        v = vantrelfb
+        media = self.dir / "clip.mp4"
+        media.write_bytes(bytes(range(256)) * 1024)  # 256 KiB: several progress reports
+        reports = []
+
+        def record(*report):
+            reports.append(report)
+
+        def cancel(*report):
+            return True
+
+        def raises(*report):
+            raise LookupError("raised by the callback")
+
+        ok = json.dumps({"id": "7"})
+        refusal = {"message": "Invalid OAuth access token.", "type": "OAuthException", "code": 190}
+        stall = {"fault": {"type": "stall", "seconds": 20}}
+        post = lambda out, **options: v.status(message="Hi", token=TOKEN, target="me", out=out, **options)
+        # name, answers, call, the exception raised (None: the call returns), the result,
+        # what last_call() must tell
+        rows = [
+            ("progress totals for an upload", [{"body": ok}],
+             lambda out: v.video(media=media, target="me", token=TOKEN, out=out, progress=record),
+             None, v.Result.DONE, {"failure": v.Failure.NONE, "http_status": 200, "stored": True}),
+            # A form post's wait for its answer is part of sending it: 3.
+            ("progress returning True cancels", [stall], lambda out: post(out, progress=cancel),
+             None, v.Result.ERR_SEND, {"failure": v.Failure.CANCELLED, "http_status": 0}),
+            ("a raising callback cancels and its exception comes back", [stall],
+             lambda out: post(out, progress=raises), LookupError, v.Result.ERR_SEND,
+             {"failure": v.Failure.CANCELLED}),
+            ("the stall limit", [stall], lambda out: post(out, stall_timeout=1),
+             None, v.Result.ERR_SEND, {"failure": v.Failure.STALLED}),
+            ("check: the service's error object", [{"status": 400, "body": json.dumps({"error": refusal})}],
+             lambda out: post(out, check=True), v.ServiceError, v.Result.DONE,
+             {"http_status": 400, "stored": True, "failure": v.Failure.NONE}),
+            ("check: an error page", [{"status": 500, "body": "<html>oops</html>"}],
+             lambda out: post(out, check=True), v.HttpError, v.Result.DONE, {"http_status": 500}),
+            ("check: the answer not stored", [{"body": ok}],
+             lambda out: post(out.parent / "missing" / out.name, check=True), v.NotStored, v.Result.DONE,
+             {"stored": False, "stored_errno": errno.ENOENT, "failure": v.Failure.OUTPUT_FILE}),
+            ("check: cancelled", [stall], lambda out: post(out, progress=cancel, check=True),
+             v.Cancelled, v.Result.ERR_SEND, {"failure": v.Failure.CANCELLED}),
+            ("a download cancelled while reading", [{"body_bytes": 50 << 20}],
+             lambda out: v.fetch(url="https://graph.facebook.com/big", out=out,
+                                 progress=lambda sent, send_total, received, total: received > 0),
+             None, v.Result.ERR_READ, {"failure": v.Failure.CANCELLED, "http_status": 200, "stored": True}),
+            ("check: a success returns", [{"body": ok}], lambda out: post(out, check=True),
+             None, v.Result.DONE, {"stored": True, "http_status": 200}),
+        ]
+        uploaded = None
+        for name, answers, call, raised, result, detail in rows:
+            with self.subTest(name):
+                self.answer(answers)
+                out = self.dir / ("answer %d.json" % len(self.requests()))
+                if raised is None:
+                    self.assertEqual(call(out), result)
+                else:
+                    with self.assertRaises(raised) as caught:
+                        call(out)
+                told = v.last_call()
+                self.assertEqual(told.result, result)
+                self.assertEqual({k: getattr(told, k) for k in detail}, detail)
+                self.assertIsInstance(told.failure, v.Failure)
+                # Cancelled or cut well before the service's 20 s stall ends.
+                self.assertLess(told.elapsed_ms, 5000)
+                if told.failure != v.Failure.NONE:
+                    self.assertTrue(told.message)
+                if raised is not None and issubclass(raised, v.Error):
+                    self.assertEqual(caught.exception.detail, told)
+                    self.assertEqual(caught.exception.result, result)
+                if raised is v.ServiceError:
+                    self.assertEqual(caught.exception.service_error, refusal)
+                    self.assertEqual(caught.exception.code, 190)
+                if reports and uploaded is None:
+                    uploaded = json.loads(self.requests()[-1].read_text(encoding="utf-8"))
+                # Settings last one call: the next one runs without them.
+                self.answer([{"body": ok}])
+                self.assertEqual(post(self.dir / "next.json"), v.Result.DONE)
+                self.assertEqual(v.last_call().failure, v.Failure.NONE)
+        # The upload's reports: moving forward to the whole body the service received.
+        self.assertGreater(len(reports), 2)
+        self.assertEqual([r[0] for r in reports], sorted(r[0] for r in reports))
+        self.assertEqual({r[1] for r in reports}, {uploaded["content_length"]})
+        self.assertEqual(reports[-1][0], uploaded["content_length"])
+        self.assertEqual(reports[-1][2:], (len(ok), len(ok)))
+
+    def test_trace_never_shows_the_token(self):
+        v = vantrelfb
+        lines = []
+
+        def raises(line):
+            raise LookupError("raised by the trace")
+
+        # name, the trace, the call
+        rows = [
+            ("a form post", lines.append,
+             lambda out: v.status(message="Hi", token=TOKEN, target="me", out=out)),
+            ("a URL with the token in its query", lines.append,
+             lambda out: v.fetch(url="https://graph.facebook.com/me?fields=id&access_token=" + TOKEN, out=out)),
+        ]
+        try:
+            for name, trace, call in rows:
+                with self.subTest(name):
+                    lines.clear()
+                    self.answer([{"headers": [["Set-Cookie", "session=" + TOKEN]], "body": "{}"}])
+                    v.set_trace(trace)
+                    self.assertEqual(call(self.dir / "traced.json"), v.Result.DONE)
+                    self.assertTrue(lines)
+                    self.assertTrue(all(isinstance(line, str) for line in lines))
+                    self.assertEqual([line for line in lines if TOKEN in line], [])
+                    self.assertTrue(any("access_token=<redacted>" in line for line in lines), lines)
+            with self.subTest("a raising trace cancels and its exception comes back"):
+                v.set_trace(raises)
+                self.answer([{"fault": {"type": "stall", "seconds": 20}}])
+                with self.assertRaises(LookupError):
+                    v.status(message="Hi", token=TOKEN, target="me", out=self.dir / "traced.json")
+                self.assertEqual(v.last_call().failure, v.Failure.CANCELLED)
+                self.assertLess(v.last_call().elapsed_ms, 5000)
+        finally:
+            v.set_trace(None)
+        lines.clear()
+        self.answer([{"body": "{}"}])
+        v.status(message="Hi", token=TOKEN, target="me", out=self.dir / "untraced.json")
+        self.assertEqual(lines, [])
 
     def test_signin_returns_the_location(self):
         rows = [

@@ -572,13 +572,18 @@ private:
             int queued = 0;
             while (CURLMsg *msg = curl_multi_info_read(multi_.get(), &queued))
                 if (msg->msg == CURLMSG_DONE) Finish(msg->data.result);
-            if (phase_ == Phase::kDone || reached()) break;
+            if (phase_ == Phase::kDone) break;
             const auto now = Clock::now();
             if (moved_ != seen) {
                 seen = moved_;
                 deadline = now + limit;
+                // Also when the bytes reach the goal: a body read returns as
+                // soon as bytes arrive, so only here does the caller hear of them.
                 ReportProgress(false);
                 nextReport = now + tick;
+                if (phase_ == Phase::kDone || reached()) break;
+            } else if (reached()) {
+                break;
             } else if (now >= deadline) {
                 stalled_ = true;
                 Stop(CURLE_OPERATION_TIMEDOUT);
