@@ -6,6 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "text/ascii.h"
+
 namespace vfb {
 namespace call {
 namespace {
@@ -28,15 +30,6 @@ void SetMessage(const char *format, va_list args) {
     std::vsnprintf(record.message, sizeof record.message, format, args);
     for (char *c = record.message; *c; ++c)
         if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
-}
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
-    return true;
 }
 
 }  // namespace

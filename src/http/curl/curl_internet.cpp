@@ -12,6 +12,7 @@
 
 #include "call/call.h"
 #include "http/curl/connection_pool.h"
+#include "text/ascii.h"
 #include "text/text.h"
 
 namespace vfb {
@@ -36,16 +37,6 @@ std::string Origin(const std::string &url) {
     const std::size_t scheme = url.find("://");
     const std::size_t end = url.find_first_of("/?#", scheme == std::string::npos ? 0 : scheme + 3);
     return url.substr(0, end);
-}
-
-// Header names and schemes compare in ASCII, whatever the process's locale says.
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
-    return true;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -723,7 +714,8 @@ private:
         // Bytes past the declared end (the stack reads no further than the
         // length) would be taken for the next call's answer: such a
         // connection is not kept.
-        if (t->response_.hasLength && t->bodyReceived_ >= std::strtoull(t->response_.length.c_str(), nullptr, 10) &&
+        if (t->response_.hasLength &&
+            t->bodyReceived_ >= std::strtoull(t->response_.length.c_str(), nullptr, 10) &&
             connection_pool::HasUnreadTls(t->easy_.get()))
             curl_easy_setopt(t->easy_.get(), CURLOPT_FORBID_REUSE, 1L);
         std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;

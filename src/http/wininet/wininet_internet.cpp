@@ -19,6 +19,7 @@
 #include "call/call.h"
 #include "http/internet.h"
 #include "http/redirect.h"
+#include "text/ascii.h"
 #include "text/utf.h"
 
 namespace vfb {
@@ -182,17 +183,6 @@ bool FirstLocation(HINTERNET request, std::string *value) {
     const std::size_t first = value->find_first_not_of(" \t");
     const std::size_t last = value->find_last_not_of(" \t\r\n");
     *value = first == std::string::npos ? std::string() : value->substr(first, last - first + 1);
-    return true;
-}
-
-bool StartsWithNoCase(const std::string &text, const char *prefix) {
-    std::size_t i = 0;
-    for (; prefix[i]; ++i) {
-        if (i >= text.size()) return false;
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
     return true;
 }
 
