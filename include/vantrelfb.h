@@ -169,7 +169,8 @@ VANTRELFB_API int vfb_last_call(vfb_call_info *info);
  * unknown. Returning non-zero cancels the call within a second, with the code
  * of the step it was in and failure VFB_FAIL_CANCELLED. Windows build: a
  * WinINet step that blocks (connecting, a send, a read) is only interrupted
- * by its own time-out, so a cancel there waits for that step to end.
+ * by its own time-out, so a cancel there waits for that step to end: up to
+ * the connection time-out while connecting, the stall limit afterwards.
  */
 typedef int (*vfb_progress_fn)(void *user, uint64_t sent, uint64_t send_total, uint64_t received,
                                uint64_t receive_total);
