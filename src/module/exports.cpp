@@ -4,7 +4,7 @@
 
 #include "call/call.h"
 #include "operations/operations.h"
-#include "platform/platform.h"
+#include "module/real_platform.h"
 
 using vfb::WChar;
 

@@ -1,5 +1,5 @@
 #include "call/call.h"
-#include "http/capture.h"
+#include "operations/capture.h"
 #include "http/internet.h"
 #include "operations/operations.h"
 

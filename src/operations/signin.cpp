@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "http/capture.h"
+#include "operations/capture.h"
 #include "http/internet.h"
 #include "operations/operations.h"
 

@@ -2,7 +2,7 @@
 #include <optional>
 
 #include "call/call.h"
-#include "http/capture.h"
+#include "operations/capture.h"
 #include "http/internet.h"
 #include "operations/operations.h"
 #include "text/text.h"

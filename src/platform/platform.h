@@ -1,7 +1,8 @@
 // What the library needs of the system it runs on, besides HTTP: the few ways
 // it opens files, with the platform's sharing rules (emulated with advisory
 // locks where the platform has none), and the local clock. Each system's
-// folder beside this header implements it and builds the real platform.
+// folder beside this header implements it; the module entry composes the
+// real platform from it and from an HTTP backend.
 #pragma once
 
 #include <cstdint>
@@ -64,24 +65,6 @@ struct Platform {
     Internet &internet;
     FileSystem &files;
     Clock &clock;
-};
-
-// The platform the exports run on: the real HTTP stack, files and clock.
-// Built afresh for every call; only the HTTP stack's pool of idle
-// connections outlives it, as the platform's own does.
-class RealPlatform {
-public:
-    RealPlatform();
-    ~RealPlatform();
-    RealPlatform(const RealPlatform &) = delete;
-    RealPlatform &operator=(const RealPlatform &) = delete;
-
-    Platform get() { return Platform{*internet_, *files_, *clock_}; }
-
-private:
-    std::unique_ptr<Internet> internet_;
-    std::unique_ptr<FileSystem> files_;
-    std::unique_ptr<Clock> clock_;
 };
 
 // The sign-in's fixed body file, in the platform's own spelling.

@@ -1,4 +1,4 @@
-// The Windows platform: WinINet, the Win32 file calls and the local clock.
+// The Win32 clock and the sign-in's body file.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -6,13 +6,7 @@
 
 #include <windows.h>
 
-#include "http/internet.h"
-
 namespace vfb {
-
-// Defined next to their classes, in http/wininet and files.cpp.
-std::unique_ptr<Internet> MakeWinInetInternet();
-std::unique_ptr<FileSystem> MakeWin32FileSystem();
 
 namespace {
 
@@ -32,11 +26,6 @@ public:
 // system has a single root, it names \temp4 at the device's root.
 const WChar *const kSignInBodyPath = L"\\temp4\\Report2.txt";
 
-RealPlatform::RealPlatform()
-    : internet_(MakeWinInetInternet()),
-      files_(MakeWin32FileSystem()),
-      clock_(std::make_unique<Win32Clock>()) {}
-
-RealPlatform::~RealPlatform() = default;
+std::unique_ptr<Clock> MakeWin32Clock() { return std::make_unique<Win32Clock>(); }
 
 }  // namespace vfb

@@ -1,4 +1,4 @@
-#include "http/capture.h"
+#include "operations/capture.h"
 
 #include "call/call.h"
 #include "text/text.h"
