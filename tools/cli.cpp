@@ -618,10 +618,12 @@ std::string ToolHelp() {
     line(kExitRateLimited, "... rate limited (code 4, 17, 32 or 613): retry later");
     line(kExitHttpError, "result 999, HTTP status 400 or more and no service error in the answer");
     line(kExitUsage, "usage error; the library was not called");
-    line(kExitNoToken, "--token-file or --token - gave no token; the library was not called");
+    line(kExitNoToken,
+         "no usable token: none in the file or input, or one with a NUL or a line\n"
+         "       break; the library was not called");
     line(kExitUnknownResult, "the library returned a result code not listed here");
     line(kExitNoTemporary, "--out -: no temporary file for the answer; the library was not called");
-    line(kExitOutputFailed, "standard output could not be written");
+    line(kExitOutputFailed, "standard output (the answer for --out -) could not be written");
     line(kExitInterrupted, "interrupted (Ctrl-C): the call was cancelled");
     s << "signin exits 0 when it printed a Location.\n"
       << "\nRun '" << kProgram << " <subcommand> --help' for its options and an example.\n";

@@ -35,11 +35,65 @@ export VANTRELFB_TOKEN
 expect 64 note view --owner o --note n --out /dev/null
 unset VANTRELFB_TOKEN
 
-# A token file or standard input without a token ends before any call.
+# A token file or standard input without a token ends before any call, and so
+# does a token that would reach the service cut short or split.
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
 expect 66 status --message m --target t --token-file /nonexistent/token --out /dev/null
 "$tool" status --message m --target t --token - --out /dev/null </dev/null >/dev/null 2>&1
 got=$?
 [ "$got" -eq 66 ] || { echo "FAIL: --token - on empty input exited $got, expected 66" >&2; failures=$((failures + 1)); }
+printf 'AB\000CD\n' >"$dir/token"
+expect 66 status --message m --target t --token-file "$dir/token" --out /dev/null
+expect 66 status --message m --target t --token "$(printf 'AB\nCD')" --out /dev/null
+"$tool" status --message m --target t --token - --out /dev/null <&- >/dev/null 2>&1
+got=$?
+[ "$got" -eq 66 ] || { echo "FAIL: --token - on closed input exited $got, expected 66" >&2; failures=$((failures + 1)); }
+
+# An answer for standard output reaches it or the tool says it could not: with
+# standard output closed, never into a socket of the library's that took its
+# number. A one-line HTTP service on the loopback gives the answer.
+if command -v python3 >/dev/null 2>&1; then
+    python3 -c '
+import os, socket, sys
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(4)
+server.settimeout(30)
+with open(sys.argv[1] + ".new", "w") as f:
+    f.write(str(server.getsockname()[1]))
+os.rename(sys.argv[1] + ".new", sys.argv[1])
+for _ in range(3):
+    connection, _ = server.accept()
+    connection.settimeout(30)
+    request = b""
+    while b"\r\n\r\n" not in request:
+        request += connection.recv(4096)
+    connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n{\"id\":\"1\"}")
+    while connection.recv(4096):
+        pass
+    connection.close()
+' "$dir/port" &
+    service=$!
+    tries=0
+    while [ ! -s "$dir/port" ] && [ "$tries" -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+    url="http://127.0.0.1:$(cat "$dir/port" 2>/dev/null)/"
+    fetched() { no_proxy='*' "$tool" fetch --url "$url" --out -; }
+    out=$(fetched 2>/dev/null)
+    got=$?
+    [ "$got:$out" = '0:{"id":"1"}' ] || { echo "FAIL: --out - gave status $got and '$out'" >&2; failures=$((failures + 1)); }
+    for target in closed /dev/full; do
+        if [ "$target" = closed ]; then err=$(fetched 2>&1 >&-); else err=$(fetched 2>&1 >/dev/full); fi
+        got=$?
+        case $got:$err in
+        "74:"*"could not be written to standard output"*) ;;
+        *) printf 'FAIL: --out - to %s standard output: status %s\n%s\n' "$target" "$got" "$err" >&2
+           failures=$((failures + 1)) ;;
+        esac
+    done
+    kill "$service" 2>/dev/null
+    wait "$service" 2>/dev/null
+fi
 
 # The completion script completes, in bash.
 expect 0 completion bash
