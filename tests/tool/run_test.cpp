@@ -217,7 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
             "empty token file path", With(kStatusNoToken, {"--token-file="}), nullptr, {"--token-file"}},
         UsageCase{
             "completion for no shell", {"completion"}, nullptr, {"bash", "vantrelfb completion --help"}},
-        UsageCase{"completion for another shell", {"completion", "zsh"}, nullptr, {"'zsh'", "bash"}}),
+        UsageCase{"completion for another shell",
+                  {"completion", "tcsh"},
+                  nullptr,
+                  {"'tcsh'", "bash", "zsh", "fish"}}),
     [](const ::testing::TestParamInfo<UsageCase> &info) {
         std::string name;
         for (char c : std::string(info.param.label))
@@ -1008,8 +1011,9 @@ TEST(Help, EveryFormIsSuccessOnStandardOutputWithoutACall) {
     const std::string tool = RunTool(fake, {"--help"}).out;
     for (const Args &args : {Args{"-h"}, Args{"help"}}) EXPECT_EQ(RunTool(fake, args).out, tool);
     EXPECT_TRUE(Contains(tool, "VANTRELFB_TOKEN"));
-    for (const Args &args : {Args{"note", "--help"}, Args{"note", "-h"}, Args{"help", "note"},
-                             Args{"signin", "--help"}, Args{"--version"}}) {
+    for (const Args &args :
+         {Args{"note", "--help"}, Args{"note", "-h"}, Args{"help", "note"}, Args{"signin", "--help"},
+          Args{"--version"}, Args{"completion", "zsh"}, Args{"completion", "fish"}}) {
         const RunResult r = RunTool(fake, args);
         EXPECT_EQ(r.status, 0) << args.back();
         EXPECT_FALSE(r.out.empty());
