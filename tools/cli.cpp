@@ -432,7 +432,8 @@ std::vector<Choice> NoteActions() {
 // What `help` completes: the subcommands themselves.
 std::vector<Choice> HelpTopics() {
     std::vector<Choice> words = Subcommands();
-    words.pop_back();
+    words.erase(std::remove_if(words.begin(), words.end(), [](const Choice &c) { return c.word == "help"; }),
+                words.end());
     return words;
 }
 
@@ -699,8 +700,8 @@ std::string FishCompletion() {
             s << complete << " -n " << condition;
             if (o.short_name) s << " -s " << (o.short_name + 1);
             s << " -l " << o.name.substr(2);
-            // -x: a value follows and no file name is offered for it; -F
-            // brings file names back.
+            // File names are off for the whole command (-f above), so that
+            // only the options that take a file offer them.
             if (o.value == ValueKind::kFile) s << " -r -F";
             if (o.value == ValueKind::kText || o.value == ValueKind::kNumber) s << " -x";
             s << " -d " << FishQuoted(o.help) << '\n';
