@@ -29,10 +29,17 @@ if(TARGET vantrelfb_tool)
   install(TARGETS vantrelfb_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tool)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/../docs/man/vantrelfb.1.in ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man1/vantrelfb.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tool)
-  # Where bash-completion loads a command's script from on first use.
-  if(TARGET vantrelfb_bash_completion)
+  # Where each shell looks for a command's script: bash-completion loads it
+  # on first use; Debian's zsh has /usr/share/zsh/vendor-completions in its
+  # $fpath, and fish searches vendor_completions.d of every XDG data
+  # directory.
+  if(TARGET vantrelfb_completions)
     install(FILES ${VFB_BASH_COMPLETION} RENAME vantrelfb
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT Tool)
+    install(FILES ${VFB_ZSH_COMPLETION} RENAME _vantrelfb
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions COMPONENT Tool)
+    install(FILES ${VFB_FISH_COMPLETION} RENAME vantrelfb.fish
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d COMPONENT Tool)
   endif()
 endif()
 

@@ -45,9 +45,22 @@ dpkg -L libvantrelfb-dev | grep -q "/pkgconfig/vantrelfb.pc$" || fail "libvantre
 dpkg -L libvantrelfb-dev | grep -q "/cmake/VantrelFB/VantrelFBConfig.cmake$" || fail "libvantrelfb-dev lacks the CMake package"
 dpkg -L vantrelfb | grep -q "^/usr/bin/vantrelfb$" || fail "vantrelfb lacks the tool"
 dpkg -L vantrelfb | grep -q "/man1/vantrelfb.1" || fail "vantrelfb lacks its manual page"
-completion=/usr/share/bash-completion/completions/vantrelfb
-dpkg -S "$completion" 2>/dev/null | grep -q "^vantrelfb:" || fail "$completion is not in vantrelfb"
-cmp -s "$completion" <(vantrelfb completion bash) || fail "$completion differs from 'vantrelfb completion bash'"
+for shell in bash zsh fish; do
+  case $shell in
+  bash) completion=/usr/share/bash-completion/completions/vantrelfb ;;
+  zsh) completion=/usr/share/zsh/vendor-completions/_vantrelfb ;;
+  fish) completion=/usr/share/fish/vendor_completions.d/vantrelfb.fish ;;
+  esac
+  dpkg -S "$completion" 2>/dev/null | grep -q "^vantrelfb:" || fail "$completion is not in vantrelfb"
+  cmp -s "$completion" <(vantrelfb completion "$shell") || fail "$completion differs from 'vantrelfb completion $shell'"
+done
+# Found by each shell where it looks by default, with no setting of the user's.
+zsh -f -c 'autoload -Uz compinit; compinit -u -D; [[ $_comps[vantrelfb] == _vantrelfb ]]' \
+  || fail "zsh does not find the installed completion"
+home=$(mktemp -d)
+HOME=$home XDG_CONFIG_HOME=$home XDG_DATA_HOME=$home fish -c 'complete -C "vantrelfb st"' | grep -q '^status' \
+  || fail "fish does not find the installed completion"
+rm -rf "$home"
 dpkg -L python3-vantrelfb | grep -q "^/usr/lib/python3/dist-packages/vantrelfb/__init__.py$" \
   || fail "python3-vantrelfb lacks the module"
 [ "$(dpkg-query -W -f='${Architecture}' python3-vantrelfb)" = all ] || fail "python3-vantrelfb is not Architecture: all"

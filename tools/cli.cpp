@@ -67,8 +67,9 @@ struct CommandInfo {
 // Options of the tool itself rather than of an export.
 enum class ToolOption { kTokenFile, kNoProgress, kJson, kConnectTimeout, kStallTimeout, kVerbose, kQuiet };
 
-// What a tool option's value is, for the completion script.
-enum class ValueKind { kNone, kFile, kNumber };
+// What an option's value is, for the completion scripts: kText is a text or
+// an id, where there is nothing to offer.
+enum class ValueKind { kNone, kText, kFile, kNumber };
 
 struct ToolOptionInfo {
     ToolOption option;
@@ -378,15 +379,78 @@ std::string NoteHelp() {
     return s.str();
 }
 
+// The shells `completion` writes a script for.
+const char *const kShells[] = {"bash", "zsh", "fish"};
+
 std::string CompletionHelp() {
     std::ostringstream s;
-    s << "Usage: " << kProgram << " completion bash\n\n"
-      << "Prints a bash completion script for " << kProgram << " on standard output: subcommands,\n"
+    s << "Usage: " << kProgram << " completion <bash|zsh|fish>\n\n"
+      << "Prints a completion script for " << kProgram << " on standard output: subcommands,\n"
       << "note actions, each subcommand's options, and file names after --media, --out and\n"
-      << "--token-file. Packages install it; by hand, load it into the running shell or\n"
-      << "save it where bash-completion looks (~/.local/share/bash-completion/completions/).\n\n"
+      << "--token-file. Packages install each where its shell looks; by hand, load it into\n"
+      << "the running shell or save it where the shell looks:\n"
+      << "  bash  ~/.local/share/bash-completion/completions/" << kProgram << '\n'
+      << "  zsh   a file _" << kProgram << " in a directory of $fpath (before compinit runs)\n"
+      << "  fish  ~/.config/fish/completions/" << kProgram << ".fish\n\n"
       << "Example:\n  source <(" << kProgram << " completion bash)\n";
     return s.str();
+}
+
+// A word the completion scripts offer, with its line of help.
+struct Choice {
+    std::string word;
+    std::string help;
+};
+
+// An option as the completion scripts offer it.
+struct Offered {
+    std::string name;        // with its leading "--"
+    const char *short_name;  // "-v", or null
+    ValueKind value;
+    const char *metavar;  // null for a switch
+    const char *help;
+};
+
+// What the first word can be, without --help and --version.
+std::vector<Choice> Subcommands() {
+    std::vector<Choice> words;
+    for (const CommandInfo &info : Commands())
+        if (!info.group) words.push_back({info.word, info.summary});
+    words.push_back({"note", "create, edit, view or delete a note"});
+    words.push_back({"completion", "print a completion script"});
+    words.push_back({"help", "show the help of the tool or of a subcommand"});
+    return words;
+}
+
+std::vector<Choice> NoteActions() {
+    std::vector<Choice> words;
+    for (const CommandInfo &info : Commands())
+        if (info.group) words.push_back({info.word, info.summary});
+    return words;
+}
+
+// What `help` completes: the subcommands themselves.
+std::vector<Choice> HelpTopics() {
+    std::vector<Choice> words = Subcommands();
+    words.erase(std::remove_if(words.begin(), words.end(), [](const Choice &c) { return c.word == "help"; }),
+                words.end());
+    return words;
+}
+
+// Every option `info` accepts, as its help lists them.
+std::vector<Offered> OptionsOf(const CommandInfo &info) {
+    std::vector<Offered> options;
+    for (const ArgUse &a : info.args) {
+        const ParamInfo &p = Info(a.param);
+        options.push_back({std::string("--") + p.option, nullptr,
+                           p.path ? ValueKind::kFile : ValueKind::kText, p.metavar,
+                           a.help ? a.help : p.help});
+    }
+    for (const ToolOptionInfo &o : kToolOptions)
+        if (Applies(info, o.option))
+            options.push_back({std::string("--") + o.name, o.short_name, o.value, o.metavar, o.help});
+    options.push_back({"--help", "-h", ValueKind::kNone, nullptr, "show this help"});
+    return options;
 }
 
 // Single-quoted for the shell; the words here never hold a quote.
@@ -396,20 +460,22 @@ std::string Words(const std::vector<std::string> &words) {
     return "'" + joined + "'";
 }
 
-// Generated from the tables above, so that it offers exactly what Parse
-// accepts.
+std::vector<std::string> WordsOf(const std::vector<Choice> &choices) {
+    std::vector<std::string> words;
+    for (const Choice &c : choices) words.push_back(c.word);
+    return words;
+}
+
+// Generated from the tables above, as the other shells' scripts are, so that
+// each offers exactly what Parse accepts.
 std::string BashCompletion() {
-    std::vector<std::string> top, actions;
-    for (const CommandInfo &info : Commands()) {
-        if (!info.group)
-            top.push_back(info.word);
-        else
-            actions.push_back(info.word);
-    }
-    top.insert(top.end(), {"note", "completion", "help", "--help", "--version"});
-    std::vector<std::string> help_words = top;
-    help_words.resize(help_words.size() - 3);  // without help, --help and --version
+    std::vector<std::string> top = WordsOf(Subcommands());
+    const std::vector<std::string> help_words = WordsOf(HelpTopics());
+    top.insert(top.end(), {"--help", "--version"});
+    std::vector<std::string> actions = WordsOf(NoteActions());
     actions.push_back("--help");
+    std::vector<std::string> shells(std::begin(kShells), std::end(kShells));
+    shells.push_back("--help");
 
     std::ostringstream s;
     s << "# bash completion for " << kProgram << ", as printed by '" << kProgram << " completion bash'.\n"
@@ -433,25 +499,18 @@ std::string BashCompletion() {
       << " -- \"$cur\")\n"
       << "        return ;;\n"
       << "    completion)\n"
-      << "        [ \"$COMP_CWORD\" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W 'bash --help' -- "
-         "\"$cur\")\n"
+      << "        [ \"$COMP_CWORD\" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W " << Words(shells)
+      << " -- \"$cur\")\n"
       << "        return ;;\n"
       << "    esac\n"
       << "    case $command in\n";
     for (const CommandInfo &info : Commands()) {
         std::vector<std::string> options, files, values;
-        for (const ArgUse &a : info.args) {
-            const ParamInfo &p = Info(a.param);
-            options.push_back(std::string("--") + p.option);
-            (p.path ? files : values).push_back(options.back());
+        for (const Offered &o : OptionsOf(info)) {
+            options.push_back(o.name);
+            if (o.value == ValueKind::kFile) files.push_back(o.name);
+            if (o.value == ValueKind::kText || o.value == ValueKind::kNumber) values.push_back(o.name);
         }
-        for (const ToolOptionInfo &o : kToolOptions) {
-            if (!Applies(info, o.option)) continue;
-            options.push_back(std::string("--") + o.name);
-            if (o.value == ValueKind::kFile) files.push_back(options.back());
-            if (o.value == ValueKind::kNumber) values.push_back(options.back());
-        }
-        options.push_back("--help");
         s << "    '" << NameOf(info) << "') options=" << Words(options);
         if (!files.empty()) s << " files=" << Words(files);
         if (!values.empty()) s << " values=" << Words(values);
@@ -469,6 +528,185 @@ std::string BashCompletion() {
       << "    mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\")\n"
       << "}\n"
       << "complete -F _vantrelfb " << kProgram << '\n';
+    return s.str();
+}
+
+// Any text single-quoted for zsh.
+std::string ZshQuoted(const std::string &text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// `escape` gets a backslash before it, as _arguments and _describe read
+// their specifications.
+std::string Escaped(const std::string &text, const char *escape) {
+    std::string out;
+    for (char c : text) {
+        if (std::strchr(escape, c)) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// The "word:help" entries _describe takes, as a zsh array's elements.
+std::string ZshChoices(const std::vector<Choice> &choices) {
+    std::string out;
+    for (const Choice &c : choices)
+        out += (out.empty() ? "" : " ") + ZshQuoted(Escaped(c.word, ":\\") + ':' + c.help);
+    return out;
+}
+
+// An option's _arguments specifications; with a short name, both exclude
+// each other as Parse refuses a second use.
+std::vector<std::string> ZshSpecs(const Offered &o) {
+    std::string action;
+    switch (o.value) {
+        case ValueKind::kNone:
+            break;
+        case ValueKind::kText:
+            action = std::string(":") + o.metavar + ": ";
+            break;
+        case ValueKind::kFile:
+            action = std::string(":") + o.metavar + ":_files";
+            break;
+        case ValueKind::kNumber:
+            action = std::string(":") + o.metavar + ":_numbers -f -u seconds -m " +
+                     std::to_string(static_cast<unsigned>(kMaxSeconds)) + " " + o.metavar;
+            break;
+    }
+    const std::string rest =
+        (o.value == ValueKind::kNone ? "" : "=") + std::string("[") + Escaped(o.help, "[]\\") + "]" + action;
+    if (!o.short_name) return {ZshQuoted(o.name + rest)};
+    const std::string both = std::string("(") + o.short_name + " " + o.name + ")";
+    return {ZshQuoted(both + o.short_name + rest), ZshQuoted(both + o.name + rest)};
+}
+
+std::string ZshCompletion() {
+    std::vector<Choice> actions = NoteActions();
+    actions.push_back({"--help", "show the help of note"});
+    std::vector<Choice> shells;
+    for (const char *shell : kShells) shells.push_back({shell, std::string("the script for ") + shell});
+    shells.push_back({"--help", "show the help of completion"});
+
+    std::ostringstream s;
+    s << "#compdef " << kProgram << "\n"
+      << "# zsh completion for " << kProgram << ", as printed by '" << kProgram << " completion zsh'.\n"
+      << "_vantrelfb() {\n"
+      << "    local -a choices specs\n"
+      << "    if (( CURRENT == 2 )); then\n"
+      << "        choices=(" << ZshChoices(Subcommands()) << ")\n"
+      << "        _describe -t subcommands subcommand choices\n"
+      << "        choices=('--help:show the help' '--version:show the version')\n"
+      << "        _describe -t options option choices\n"
+      << "        return\n"
+      << "    fi\n"
+      << "    case ${words[2]} in\n"
+      << "    (note)\n"
+      << "        if (( CURRENT == 3 )); then\n"
+      << "            choices=(" << ZshChoices(actions) << ")\n"
+      << "            _describe -t actions action choices\n"
+      << "            return\n"
+      << "        fi ;;\n"
+      << "    (help)\n"
+      << "        choices=(" << ZshChoices(HelpTopics()) << ")\n"
+      << "        (( CURRENT == 3 )) && _describe -t subcommands subcommand choices\n"
+      << "        return ;;\n"
+      << "    (completion)\n"
+      << "        choices=(" << ZshChoices(shells) << ")\n"
+      << "        (( CURRENT == 3 )) && _describe -t shells shell choices\n"
+      << "        return ;;\n"
+      << "    esac\n"
+      << "    # _arguments is to see the subcommand's options only, after the words\n"
+      << "    # that name it.\n"
+      << "    local skip=1\n"
+      << "    [[ ${words[2]} == note ]] && skip=2\n"
+      << "    case \"${words[2,skip+1]}\" in\n";
+    for (const CommandInfo &info : Commands()) {
+        s << "    (" << ZshQuoted(NameOf(info)) << ")\n        specs=(";
+        const char *separator = "";
+        for (const Offered &o : OptionsOf(info)) {
+            for (const std::string &spec : ZshSpecs(o)) {
+                s << separator << spec;
+                separator = "\n            ";
+            }
+        }
+        s << ") ;;\n";
+    }
+    s << "    (*) return 1 ;;\n"
+      << "    esac\n"
+      << "    shift $skip words\n"
+      << "    (( CURRENT -= skip ))\n"
+      << "    _arguments : \"${specs[@]}\"\n"
+      << "}\n"
+      << "# Autoloaded from $fpath the file is the function's body; sourced, it\n"
+      << "# registers the function.\n"
+      << "if [[ ${funcstack[1]} == _vantrelfb ]]; then\n"
+      << "    _vantrelfb \"$@\"\n"
+      << "else\n"
+      << "    compdef _vantrelfb " << kProgram << "\n"
+      << "fi\n";
+    return s.str();
+}
+
+// Any text single-quoted for fish.
+std::string FishQuoted(const std::string &text) { return "'" + Escaped(text, "'\\") + "'"; }
+
+std::string FishCompletion() {
+    std::ostringstream s;
+    const std::string complete = std::string("complete -c ") + kProgram;
+    s << "# fish completion for " << kProgram << ", as printed by '" << kProgram << " completion fish'.\n"
+      << "# The subcommand the words before the cursor name: status, note view, note.\n"
+      << "function __vantrelfb_command\n"
+      << "    set -l words (commandline -opc)\n"
+      << "    set -e words[1]\n"
+      << "    if test \"$words[1]\" = note\n"
+      << "        echo $words[1..2]\n"
+      << "    else\n"
+      << "        echo $words[1]\n"
+      << "    end\n"
+      << "end\n"
+      << "function __vantrelfb_is\n"
+      << "    set -l command (__vantrelfb_command)\n"
+      << "    test \"$command\" = \"$argv\"\n"
+      << "end\n"
+      << "# Whether the cursor is at the word after the first N.\n"
+      << "function __vantrelfb_after\n"
+      << "    test (count (commandline -opc)) -eq $argv[1]\n"
+      << "end\n"
+      << "# No file names but after the options that take one.\n"
+      << complete << " -f\n";
+    auto words = [&](const char *condition, const std::vector<Choice> &choices) {
+        for (const Choice &c : choices)
+            s << complete << " -n " << FishQuoted(condition) << " -a " << FishQuoted(c.word) << " -d "
+              << FishQuoted(c.help) << '\n';
+    };
+    words("__vantrelfb_after 1", Subcommands());
+    s << complete << " -n '__vantrelfb_after 1' -s h -l help -d 'show the help'\n"
+      << complete << " -n '__vantrelfb_after 1' -l version -d 'show the version'\n";
+    words("__vantrelfb_after 2; and __vantrelfb_is note", NoteActions());
+    s << complete
+      << " -n '__vantrelfb_after 2; and __vantrelfb_is note' -s h -l help -d 'show the help of note'\n";
+    words("__vantrelfb_after 2; and __vantrelfb_is help", HelpTopics());
+    std::vector<Choice> shells;
+    for (const char *shell : kShells) shells.push_back({shell, std::string("the script for ") + shell});
+    words("__vantrelfb_after 2; and __vantrelfb_is completion", shells);
+    s << complete
+      << " -n '__vantrelfb_after 2; and __vantrelfb_is completion' -s h -l help -d 'show the help of "
+         "completion'\n";
+    for (const CommandInfo &info : Commands()) {
+        const std::string condition = FishQuoted("__vantrelfb_is " + NameOf(info));
+        for (const Offered &o : OptionsOf(info)) {
+            s << complete << " -n " << condition;
+            if (o.short_name) s << " -s " << (o.short_name + 1);
+            s << " -l " << o.name.substr(2);
+            // File names are off for the whole command (-f above), so that
+            // only the options that take a file offer them.
+            if (o.value == ValueKind::kFile) s << " -r -F";
+            if (o.value == ValueKind::kText || o.value == ValueKind::kNumber) s << " -x";
+            s << " -d " << FishQuoted(o.help) << '\n';
+        }
+    }
     return s.str();
 }
 
@@ -582,7 +820,7 @@ std::string ToolHelp() {
         left.resize(14, ' ');
         s << "  " << left << info.summary << " (" << info.export_name << ")\n";
     }
-    s << "  completion    print a completion script: completion bash\n"
+    s << "  completion    print a completion script: completion bash|zsh|fish\n"
       << "\nOptions of every subcommand:\n";
     OptionLine(s, "--out -", "the answer on standard output instead of in a file");
     for (const ToolOptionInfo &o : kToolOptions) {
@@ -618,10 +856,12 @@ std::string ToolHelp() {
     line(kExitRateLimited, "... rate limited (code 4, 17, 32 or 613): retry later");
     line(kExitHttpError, "result 999, HTTP status 400 or more and no service error in the answer");
     line(kExitUsage, "usage error; the library was not called");
-    line(kExitNoToken, "--token-file or --token - gave no token; the library was not called");
+    line(kExitNoToken,
+         "no usable token: none in the file or input, or one with a NUL or a line\n"
+         "       break; the library was not called");
     line(kExitUnknownResult, "the library returned a result code not listed here");
     line(kExitNoTemporary, "--out -: no temporary file for the answer; the library was not called");
-    line(kExitOutputFailed, "standard output could not be written");
+    line(kExitOutputFailed, "standard output (the answer for --out -) could not be written");
     line(kExitInterrupted, "interrupted (Ctrl-C): the call was cancelled");
     s << "signin exits 0 when it printed a Location.\n"
       << "\nRun '" << kProgram << " <subcommand> --help' for its options and an example.\n";
@@ -651,10 +891,12 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
     }
     if (first == "completion") {
         if (args.size() >= 2 && IsHelp(args[1])) return Text(Outcome::kHelp, CompletionHelp());
-        if (args.size() != 2) return Usage("'completion' takes one shell: bash", "completion");
-        if (args[1] != "bash")
-            return Usage("no completion for " + Quoted(args[1]) + "; only bash is supported", "completion");
-        return Text(Outcome::kText, BashCompletion());
+        if (args.size() != 2) return Usage("'completion' takes one shell: bash, zsh or fish", "completion");
+        if (args[1] == "bash") return Text(Outcome::kText, BashCompletion());
+        if (args[1] == "zsh") return Text(Outcome::kText, ZshCompletion());
+        if (args[1] == "fish") return Text(Outcome::kText, FishCompletion());
+        return Usage("no completion for " + Quoted(args[1]) + "; the shells are bash, zsh and fish",
+                     "completion");
     }
     if (first.compare(0, 1, "-") == 0) return Usage("unknown option " + Quoted(first));
 

@@ -104,7 +104,9 @@ constexpr int kExitHttpError = 43;  // HTTP status 400 or more without an error 
 constexpr int kExitNotStored = 23;
 // 128 + SIGINT, as shells report a command stopped by Ctrl-C.
 constexpr int kExitInterrupted = 130;
-constexpr int kExitNoToken = 66;      // EX_NOINPUT: --token-file or --token - gave no token
+// EX_NOINPUT: --token-file or --token - gave no token, or a token holds a NUL
+// or a line break.
+constexpr int kExitNoToken = 66;
 constexpr int kExitNoTemporary = 73;  // EX_CANTCREAT: --out - found no place for the answer
 int ExitStatusFor(int result_code);
 const std::vector<int> &KnownResultCodes();

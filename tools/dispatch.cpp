@@ -37,6 +37,15 @@ fs::path PathOf(const std::string &utf8) { return fs::u8path(utf8); }
 // less than a file named by mistake.
 constexpr std::size_t kMaxToken = 64 * 1024;
 
+// The library takes the token as a C string and puts it into a request line:
+// a NUL would cut it short and a line break would end the line, so either way
+// another token than the one given would be sent.
+const char *TokenFault(const std::string &token) {
+    if (token.find('\0') != std::string::npos) return "holds a NUL byte";
+    if (token.find_first_of("\r\n") != std::string::npos) return "holds a line break";
+    return nullptr;
+}
+
 // The token from --token-file or --token -: one line, its line end dropped.
 // On failure `why` completes "the token file 'x' ..." or "standard input ...".
 std::optional<std::string> ReadToken(std::istream *in, std::string *why) {
@@ -60,8 +69,8 @@ std::optional<std::string> ReadToken(std::istream *in, std::string *why) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
     if (text.empty()) {
         *why = "holds no token";
-    } else if (text.find_first_of("\r\n") != std::string::npos) {
-        *why = "holds more than one line";
+    } else if (const char *fault = TokenFault(text)) {
+        *why = fault;
     } else if (!Utf8ToWide(text)) {
         *why = "is not valid UTF-8";
     } else {
@@ -352,13 +361,17 @@ std::optional<ServiceError> ErrorInAnswer(const std::string &path) {
 #endif
 }
 
-// Copies the stored answer to standard output; false if it could not be read.
-bool CopyTo(std::ostream &out, const std::string &path) {
+enum class Copied { kAll, kUnreadable, kUnwritable };
+
+// Copies the stored answer to standard output. Flushed here, so that a write
+// refused late (a full disk, a closed pipe) is still this answer's failure.
+Copied CopyTo(std::ostream &out, const std::string &path) {
     std::ifstream in(PathOf(path), std::ios::binary);
-    if (!in) return false;
+    if (!in) return Copied::kUnreadable;
     char buffer[64 * 1024];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) out.write(buffer, in.gcount());
-    return !in.bad();
+    while (out && (in.read(buffer, sizeof buffer) || in.gcount() > 0)) out.write(buffer, in.gcount());
+    if (!out || !out.flush()) return Copied::kUnwritable;
+    return in.bad() ? Copied::kUnreadable : Copied::kAll;
 }
 
 // Set by Ctrl-C while a call runs. The library is asked to stop through the
@@ -503,6 +516,14 @@ std::string InterruptedCause(const std::optional<vfb_call_info> &detail, bool en
 int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &out, std::ostream &err,
             const Surroundings &surroundings) {
     Invocation inv = invocation;
+    if (inv.token_from == TokenFrom::kOption || inv.token_from == TokenFrom::kEnvironment) {
+        if (const char *fault = TokenFault(inv.Utf8(Param::kToken))) {
+            err << "vantrelfb: the token "
+                << (inv.token_from == TokenFrom::kOption ? "given by --token" : "in VANTRELFB_TOKEN") << ' '
+                << fault << "; the library was not called\n";
+            return kExitNoToken;
+        }
+    }
     if (inv.token_from == TokenFrom::kFile || inv.token_from == TokenFrom::kStandardInput) {
         std::string why;
         std::optional<std::string> token;
@@ -616,8 +637,12 @@ int Execute(const Invocation &invocation, const CallTable &calls, std::ostream &
                       (inv.out_to_stdout ? std::string("on standard output")
                                          : "in '" + inv.Utf8(Param::kOut) + "'");
         }
-        if (inv.out_to_stdout && !CopyTo(out, path)) {
-            lines.push_back("vantrelfb: the answer could not be read back for standard output");
+        const Copied copied = inv.out_to_stdout ? CopyTo(out, path) : Copied::kAll;
+        if (copied != Copied::kAll) {
+            lines.push_back(copied == Copied::kUnreadable
+                                ? "vantrelfb: the answer could not be read back for standard output"
+                                : "vantrelfb: the answer could not be written to standard output");
+            // A refusal's own status says more than the lost copy of its error.
             if (o.exit_status == 0) o.exit_status = kExitOutputFailed;
         }
     } else if (!cause.empty()) {

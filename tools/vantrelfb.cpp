@@ -9,10 +9,41 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #endif
 
+namespace {
+
+#if !defined(_WIN32)
+// A standard descriptor left closed by whoever started the tool would be
+// given to the next file or socket opened, the library's among them, and what
+// the tool prints would go there. /dev/null takes the number instead, opened
+// for reading only so that writing to a closed standard output still fails.
+bool OccupyStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = ::open("/dev/null", O_RDONLY | O_NOCTTY);
+        if (opened == fd) continue;
+        if (opened >= 0) ::close(opened);
+        return false;
+    }
+    return true;
+}
+#endif
+
+}  // namespace
+
 int main(int argc, char **argv) {
+#if !defined(_WIN32)
+    if (!OccupyStandardDescriptors()) {
+        std::fputs("vantrelfb: a closed standard descriptor could not be opened on /dev/null\n", stderr);
+        return vfbtool::kExitOutputFailed;
+    }
+#endif
     vfbtool::CallTable calls{};
     calls.token = &FaceBookToken;
     calls.status = &FaceBookStatus;
@@ -43,6 +74,9 @@ int main(int argc, char **argv) {
         vfbtool::Run(args, std::getenv("VANTRELFB_TOKEN"), calls, std::cout, std::cerr, surroundings);
     std::cout.flush();
     // A Location or help text that never arrived must not look like success.
-    if (!std::cout && status == 0) return vfbtool::kExitOutputFailed;
+    if (!std::cout && status == 0) {
+        std::cerr << "vantrelfb: standard output could not be written\n";
+        return vfbtool::kExitOutputFailed;
+    }
     return status;
 }

@@ -89,15 +89,31 @@ if [ -x "$tool" ]; then
     set -e
     [ "$status" -eq 64 ] || fail "installed tool: usage error exited $status, expected 64"
     if readelf -d "$tool" | grep -E "R(UN)?PATH" | grep -q -- "$build"; then fail "installed tool keeps the build tree in its RUNPATH"; fi
-    # Where bash-completion looks for the tool's script, as the tool prints it.
-    completion="$prefix/share/bash-completion/completions/vantrelfb"
-    if [ -f "$completion" ]; then
-        cmp -s "$completion" <(env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" completion bash) \
-            || fail "$completion differs from 'vantrelfb completion bash'"
-        bash -c 'source "$1" && complete -p vantrelfb' bash "$completion" >/dev/null \
-            || fail "bash does not load $completion"
-    else
-        fail "missing $completion"
+    # Where each shell looks for the tool's script, as the tool prints it.
+    for shell in bash zsh fish; do
+        case $shell in
+        bash) completion="$prefix/share/bash-completion/completions/vantrelfb" ;;
+        zsh) completion="$prefix/share/zsh/vendor-completions/_vantrelfb" ;;
+        fish) completion="$prefix/share/fish/vendor_completions.d/vantrelfb.fish" ;;
+        esac
+        if [ -f "$completion" ]; then
+            cmp -s "$completion" <(env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" completion "$shell") \
+                || fail "$completion differs from 'vantrelfb completion $shell'"
+        else
+            fail "missing $completion"
+        fi
+    done
+    bash -c 'source "$1" && complete -p vantrelfb' bash "$prefix/share/bash-completion/completions/vantrelfb" \
+        >/dev/null || fail "bash does not load its completion"
+    if command -v zsh >/dev/null; then
+        zsh -f -c 'fpath=("$1" $fpath); autoload -Uz compinit; compinit -u -D; [[ $_comps[vantrelfb] == _vantrelfb ]]' \
+            zsh "$prefix/share/zsh/vendor-completions" || fail "zsh does not find its completion in \$fpath"
+    fi
+    # fish loads a command's completion only for a command on $PATH.
+    if command -v fish >/dev/null; then
+        PATH="$prefix/bin:$PATH" XDG_DATA_DIRS="$prefix/share" HOME="$tmp" XDG_CONFIG_HOME="$tmp/config" \
+            XDG_DATA_HOME="$tmp/data" fish -c 'complete -C "vantrelfb st"' | grep -q '^status' \
+            || fail "fish does not find its completion in vendor_completions.d"
     fi
 else
     fail "missing $tool"

@@ -127,6 +127,7 @@ FakeLibrary::~FakeLibrary() { current = nullptr; }
 RunResult RunTool(FakeLibrary &fake, const std::vector<std::string> &args, const char *env_token,
                   const std::optional<std::string> &input, bool terminal) {
     std::ostringstream out, err;
+    if (fake.out_fails) out.setstate(std::ios::badbit);
     std::istringstream in(input.value_or(""));
     Surroundings surroundings;
     surroundings.in = input ? &in : nullptr;

@@ -62,6 +62,7 @@ public:
     std::vector<std::string> trace;  // lines given to the trace callback
     bool cancelled = false;          // the callback asked to stop
     std::uint64_t now_ms = 0;        // the tool's clock
+    bool out_fails = false;          // the tool's standard output refuses every write
 
     // The settings as the tool left them.
     vfb_progress_fn progress_fn = nullptr;

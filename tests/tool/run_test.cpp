@@ -217,7 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
             "empty token file path", With(kStatusNoToken, {"--token-file="}), nullptr, {"--token-file"}},
         UsageCase{
             "completion for no shell", {"completion"}, nullptr, {"bash", "vantrelfb completion --help"}},
-        UsageCase{"completion for another shell", {"completion", "zsh"}, nullptr, {"'zsh'", "bash"}}),
+        UsageCase{"completion for another shell",
+                  {"completion", "tcsh"},
+                  nullptr,
+                  {"'tcsh'", "bash", "zsh", "fish"}}),
     [](const ::testing::TestParamInfo<UsageCase> &info) {
         std::string name;
         for (char c : std::string(info.param.label))
@@ -499,6 +502,7 @@ struct TokenSourceCase {
     std::optional<std::string> file;  // content of the file that "FILE" names; absent: no file
     std::optional<std::string> input;
     std::string token;  // what reaches the library; empty: nothing does
+    const char *env = "ENV-TOKEN-NOT-WANTED";
 };
 
 TEST(EnvironmentToken, GivesWayToATokenFileOrStandardInput) {
@@ -515,6 +519,13 @@ TEST(EnvironmentToken, GivesWayToATokenFileOrStandardInput) {
         {"far too long", {"--token-file", "FILE"}, std::string(1 << 20, 'k'), std::nullopt, ""},
         {"empty standard input", {"--token", "-"}, std::nullopt, "", ""},
         {"no standard input", {"--token", "-"}, std::nullopt, std::nullopt, ""},
+        // Would reach the service as another token: cut at the NUL, or a
+        // request line split in two.
+        {"NUL in the file", {"--token-file", "FILE"}, std::string("AB\0CD\n", 6), std::nullopt, ""},
+        {"NUL on standard input", {"--token", "-"}, std::nullopt, std::string("AB\0CD", 5), ""},
+        {"line break in the option", {"--token", "AB\nCD"}, std::nullopt, std::nullopt, ""},
+        {"carriage return in the option", {"--token=AB\r"}, std::nullopt, std::nullopt, ""},
+        {"line break in the variable", {}, std::nullopt, std::nullopt, "", "AB\nCD"},
     };
     for (const TokenSourceCase &c : cases) {
         const std::string file = TestFile("token", c.file);
@@ -524,7 +535,7 @@ TEST(EnvironmentToken, GivesWayToATokenFileOrStandardInput) {
             args.push_back(at == std::string::npos ? o : o.substr(0, at) + file);
         }
         FakeLibrary fake;
-        const RunResult r = RunTool(fake, args, "ENV-TOKEN-NOT-WANTED", c.input);
+        const RunResult r = RunTool(fake, args, c.env, c.input);
         if (c.token.empty()) {
             EXPECT_EQ(r.status, kExitNoToken) << c.label;
             EXPECT_TRUE(fake.Recorded().empty()) << c.label;
@@ -624,6 +635,7 @@ struct AnswerCase {
     // set them.
     std::optional<int> http_status{};  // absent: the fake's (200 for a 999)
     bool kept = true;                  // the detail's `stored`
+    bool out_fails = false;            // standard output refuses every write
     std::string cause{};               // the detail's message
     Args options{};                    // added to the command line
     std::vector<std::string> trace{};  // what the library would trace
@@ -636,6 +648,9 @@ struct AnswerCase {
     }
     AnswerCase Lost() const {
         return Set([](AnswerCase &c) { c.kept = false; });
+    }
+    AnswerCase OutFails() const {
+        return Set([](AnswerCase &c) { c.out_fails = true; });
     }
     AnswerCase Cause(std::string text) const {
         return Set([&](AnswerCase &c) { c.cause = text; });
@@ -769,6 +784,22 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
             "answer not stored, as JSON", "", kExitNotStored, {"could not be created"}, VFB_DONE, false, true}
             .Lost()
             .Cause("output file could not be created"),
+        AnswerCase{"standard output refuses the answer",
+                   R"({"id":"1"})",
+                   kExitOutputFailed,
+                   {"could not be written to standard output"},
+                   VFB_DONE,
+                   true}
+            .OutFails()
+            .Lines(2),
+        AnswerCase{"standard output refuses a refusal",
+                   Error(kOAuth),
+                   kExitTokenRejected,
+                   {"190", "could not be written to standard output"},
+                   VFB_DONE,
+                   true}
+            .OutFails()
+            .Lines(3),
         AnswerCase{"answer for standard output not stored",
                    Error(kOAuth),
                    kExitNotStored,
@@ -853,6 +884,7 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
                                               : VFB_FAIL_NONE;
         fake.message = c.cause;
         fake.trace = c.trace;
+        fake.out_fails = c.out_fails;
         Args args = {
             "status", "--message", "m", "--token", "K", "--target", "T", "--out", c.to_stdout ? "-" : path};
         if (c.json) args.push_back("--json");
@@ -878,7 +910,7 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
         EXPECT_EQ(fake.Recorded()[0].stall_ms, c.stall_ms) << c.label;
         EXPECT_TRUE(!fake.progress_fn && !fake.trace_fn && !fake.connect_ms && !fake.stall_ms) << c.label;
         if (c.to_stdout) {
-            EXPECT_EQ(r.out, c.result == VFB_DONE && c.kept ? c.stored : "") << c.label;
+            EXPECT_EQ(r.out, c.result == VFB_DONE && c.kept && !c.out_fails ? c.stored : "") << c.label;
             // The library wrote into a file of the tool's own, gone now.
             const std::string written = WideToUtf8(fake.Recorded()[0].args.back().c_str());
             EXPECT_NE(written, "-");
@@ -979,8 +1011,9 @@ TEST(Help, EveryFormIsSuccessOnStandardOutputWithoutACall) {
     const std::string tool = RunTool(fake, {"--help"}).out;
     for (const Args &args : {Args{"-h"}, Args{"help"}}) EXPECT_EQ(RunTool(fake, args).out, tool);
     EXPECT_TRUE(Contains(tool, "VANTRELFB_TOKEN"));
-    for (const Args &args : {Args{"note", "--help"}, Args{"note", "-h"}, Args{"help", "note"},
-                             Args{"signin", "--help"}, Args{"--version"}}) {
+    for (const Args &args :
+         {Args{"note", "--help"}, Args{"note", "-h"}, Args{"help", "note"}, Args{"signin", "--help"},
+          Args{"--version"}, Args{"completion", "zsh"}, Args{"completion", "fish"}}) {
         const RunResult r = RunTool(fake, args);
         EXPECT_EQ(r.status, 0) << args.back();
         EXPECT_FALSE(r.out.empty());
