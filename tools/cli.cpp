@@ -539,7 +539,7 @@ std::string ZshQuoted(const std::string &text) {
 }
 
 // `escape` gets a backslash before it, as _arguments and _describe read
-// their specifications.
+// their descriptions.
 std::string Escaped(const std::string &text, const char *escape) {
     std::string out;
     for (char c : text) {
@@ -557,9 +557,9 @@ std::string ZshChoices(const std::vector<Choice> &choices) {
     return out;
 }
 
-// An option's _arguments specifications; with a short name, both exclude
+// An option's _arguments descriptions; with a short name, both exclude
 // each other as Parse refuses a second use.
-std::vector<std::string> ZshSpecs(const Offered &o) {
+std::vector<std::string> ZshArgumentsFor(const Offered &o) {
     std::string action;
     switch (o.value) {
         case ValueKind::kNone:
@@ -593,7 +593,7 @@ std::string ZshCompletion() {
     s << "#compdef " << kProgram << "\n"
       << "# zsh completion for " << kProgram << ", as printed by '" << kProgram << " completion zsh'.\n"
       << "_vantrelfb() {\n"
-      << "    local -a choices specs\n"
+      << "    local -a choices described\n"
       << "    if (( CURRENT == 2 )); then\n"
       << "        choices=(" << ZshChoices(Subcommands()) << ")\n"
       << "        _describe -t subcommands subcommand choices\n"
@@ -623,11 +623,11 @@ std::string ZshCompletion() {
       << "    [[ ${words[2]} == note ]] && skip=2\n"
       << "    case \"${words[2,skip+1]}\" in\n";
     for (const CommandInfo &info : Commands()) {
-        s << "    (" << ZshQuoted(NameOf(info)) << ")\n        specs=(";
+        s << "    (" << ZshQuoted(NameOf(info)) << ")\n        described=(";
         const char *separator = "";
         for (const Offered &o : OptionsOf(info)) {
-            for (const std::string &spec : ZshSpecs(o)) {
-                s << separator << spec;
+            for (const std::string &described : ZshArgumentsFor(o)) {
+                s << separator << described;
                 separator = "\n            ";
             }
         }
@@ -637,7 +637,7 @@ std::string ZshCompletion() {
       << "    esac\n"
       << "    shift $skip words\n"
       << "    (( CURRENT -= skip ))\n"
-      << "    _arguments : \"${specs[@]}\"\n"
+      << "    _arguments : \"${described[@]}\"\n"
       << "}\n"
       << "# Autoloaded from $fpath the file is the function's body; sourced, it\n"
       << "# registers the function.\n"
