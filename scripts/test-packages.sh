@@ -10,13 +10,14 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build=$root/build-pkg
 packages=(libvantrelfb1 libvantrelfb-dev vantrelfb python3-vantrelfb)
+debug_packages=(libvantrelfb1-dbgsym vantrelfb-dbgsym)
 
 step() { printf -- '--- %s\n' "$*"; }
 fail() { echo "test-packages.sh: $*" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || fail "installs packages: run as root"
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "${debug_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
-    && fail "$p is already installed; remove it first (apt-get remove ${packages[*]})"
+    && fail "$p is already installed; remove it first (apt-get remove ${packages[*]} ${debug_packages[*]})"
 done
 
 scripts/bootstrap.sh
@@ -61,14 +62,16 @@ done
 [ "$(for deb in "$build"/*.deb; do dpkg-deb -f "$deb" Description | head -1; done | sort -u | wc -l)" = 4 ] \
   || fail "the packages do not each have their own synopsis"
 
-cleanup() { DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null 2>&1 || true; }
+cleanup() { DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" "${debug_packages[@]}" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 step "install them with apt-get"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$build"/*.deb >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$build"/*.deb "$build"/*.ddeb >/dev/null
 
 step "what each package holds"
 version=$(dpkg-query -W -f='${Version}' libvantrelfb1)
 dpkg -L libvantrelfb1 | grep -q "/libvantrelfb.so.1$" || fail "libvantrelfb1 lacks the .so.1"
+# No maintainer script calls ldconfig: the trigger must have brought the library into the loader's cache.
+ldconfig -p | grep -q "^[[:space:]]*libvantrelfb.so.1 " || fail "libvantrelfb.so.1 is not in the ldconfig cache after installing"
 dpkg -L libvantrelfb1 | grep -qE "/libvantrelfb.so$|\.h$" && fail "libvantrelfb1 holds development files"
 for f in /usr/include/vantrelfb.h /usr/share/man/man3/vantrelfb.3.gz /usr/share/man/man3/FaceBookStatus.3.gz; do
   dpkg -S "$f" 2>/dev/null | grep -q "^libvantrelfb-dev:" || fail "$f is not in libvantrelfb-dev"
@@ -85,13 +88,11 @@ done
 for bin in "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libvantrelfb.so.$version" /usr/bin/vantrelfb; do
   readelf -S "$bin" 2>/dev/null | grep -qE "\.debug_|\.symtab" && fail "$bin is not stripped"
   id=$(readelf -n "$bin" 2>/dev/null | sed -n 's/.*Build ID: \([0-9a-f]*\)/\1/p')
-  debug=usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
+  debug=/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
   owner=$(dpkg -S "$bin" | cut -d: -f1)
-  dpkg-deb --fsys-tarfile "$build/${owner}-dbgsym_${version}_"*.ddeb | tar -xO "./$debug" >"$build/debug.tmp" \
-    || fail "${owner}-dbgsym lacks $debug"
-  readelf -S "$build/debug.tmp" 2>/dev/null | grep -q "\.debug_info" || fail "$debug holds no debug information"
+  dpkg -S "$debug" 2>/dev/null | grep -q "^${owner}-dbgsym:" || fail "${owner}-dbgsym lacks $debug"
+  readelf -S "$debug" 2>/dev/null | grep -q "\.debug_info" || fail "$debug holds no debug information"
 done
-rm -f "$build/debug.tmp"
 dpkg -L libvantrelfb-dev | grep -q "/libvantrelfb.so$" || fail "libvantrelfb-dev lacks the .so link"
 dpkg -L libvantrelfb-dev | grep -q "/pkgconfig/vantrelfb.pc$" || fail "libvantrelfb-dev lacks vantrelfb.pc"
 dpkg -L libvantrelfb-dev | grep -q "/cmake/VantrelFB/VantrelFBConfig.cmake$" || fail "libvantrelfb-dev lacks the CMake package"
@@ -147,7 +148,7 @@ JSON
 step "remove them"
 cleanup
 trap - EXIT
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "${debug_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && fail "$p is still installed"
 done
 echo "test-packages.sh: all passed"
