@@ -120,7 +120,7 @@ install(FILES
 # pkg-config recognises /usr/include and /usr/lib/<triplet> as the system's own
 # and prints no -I or -L for them. The prefix is known only when installing, so
 # it is filled in then; a tree moved after installing is found with
-# `pkg-config --define-prefix`.
+# `pkg-config --define-variable=prefix=NEW-PLACE`.
 set(VFB_PC_PREFIX @VFB_PC_PREFIX@)
 set(VFB_PC_LIBDIR ${CMAKE_INSTALL_LIBDIR})
 set(VFB_PC_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})

@@ -156,8 +156,8 @@ fi
 step "pkg-config"
 export PKG_CONFIG_PATH="$lib/pkgconfig"
 unset PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR || true
-# The tree was moved after installing: pkg-config derives its prefix from where the file now is.
-pkg-config() { command pkg-config --define-prefix "$@"; }
+# The tree was moved after installing: its new place is given as the prefix, the rest follows from it.
+pkg-config() { command pkg-config --define-variable=prefix="$prefix" "$@"; }
 [ "$(pkg-config --modversion vantrelfb)" = "$version" ] || fail "pkg-config --modversion is not $version"
 pc_libdir="$(pkg-config --variable=libdir vantrelfb)"
 [ "$(cd "$pc_libdir" && pwd -P)" = "$(cd "$lib" && pwd -P)" ] || fail "pkg-config libdir $pc_libdir is not $lib"
