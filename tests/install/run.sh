@@ -58,6 +58,11 @@ san_flags=()
 
 step "install into a staging prefix, then move it"
 "$cmake" --install "$build" --prefix "$tmp/staging" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
+# The .pc file names the prefix it was installed into, not the build's nor a path through its own directory.
+[ "$(sed -n 's/^prefix=//p' "$tmp/staging/$libdir/pkgconfig/vantrelfb.pc")" = "$tmp/staging" ] \
+    || fail "vantrelfb.pc does not name the prefix it was installed into: $(grep '^prefix=' "$tmp/staging/$libdir/pkgconfig/vantrelfb.pc")"
+grep -E '^(libdir|includedir)=' "$tmp/staging/$libdir/pkgconfig/vantrelfb.pc" | grep -qv '=\${prefix}/' \
+    && fail "vantrelfb.pc has a libdir or includedir not under \${prefix}"
 mv "$tmp/staging" "$tmp/moved"
 prefix="$tmp/moved"
 lib="$prefix/$libdir"
@@ -121,16 +126,20 @@ fi
 
 step "manual pages render without a warning and name every export and subcommand"
 man="$prefix/share/man"
-for page in "$man/man1/vantrelfb.1" "$man/man3/vantrelfb.3"; do
+# Installed compressed as gzip -9n gives them: no name or time in the header.
+for page in "$man/man1/vantrelfb.1.gz" "$man/man3/vantrelfb.3.gz"; do
     [ -f "$page" ] || { fail "missing $page"; continue; }
-    warnings="$(groff -man -ww -z "$page" 2>&1)"
+    gzip -t "$page" 2>/dev/null || { fail "$page is not gzip-compressed"; continue; }
+    [ "$(od -An -tx1 -j3 -N5 "$page" | tr -d ' ')" = 0000000000 ] || fail "$page keeps a name or time in its gzip header"
+    zcat "$page" >"$tmp/page"
+    warnings="$(groff -man -ww -z "$tmp/page" 2>&1)"
     [ -z "$warnings" ] || fail "$page: $warnings"
-    grep -q "@PROJECT_VERSION@" "$page" && fail "$page keeps an unconfigured version"
-    grep -q "\"VantrelFB $version\"" "$page" || fail "$page does not carry version $version"
+    grep -q "@PROJECT_VERSION@" "$tmp/page" && fail "$page keeps an unconfigured version"
+    grep -q "\"VantrelFB $version\"" "$tmp/page" || fail "$page does not carry version $version"
 done
 for name in $(awk '$1 ~ /^FaceBook/ { print $1 }' "$source_dir/src/module/VantrelFB.def"); do
-    grep -q "$name" "$man/man3/vantrelfb.3" || fail "vantrelfb(3) does not describe $name"
-    [ "$(cat "$man/man3/$name.3" 2>/dev/null)" = ".so man3/vantrelfb.3" ] || fail "no man3 page $name.3 leading to vantrelfb(3)"
+    zgrep -q "$name" "$man/man3/vantrelfb.3.gz" || fail "vantrelfb(3) does not describe $name"
+    [ "$(readlink "$man/man3/$name.3.gz" 2>/dev/null)" = vantrelfb.3.gz ] || fail "no man3 page $name.3.gz leading to vantrelfb(3)"
 done
 # The extensions: named in vantrelfb(3) and each described on a page of its own.
 extensions=$(awk '$1 ~ /^vfb_/ { print $1 }' "$source_dir/src/module/VantrelFB.def")
@@ -148,7 +157,7 @@ if [ -x "$tool" ]; then
     # The subcommands as the tool's own help lists them.
     env -u LD_LIBRARY_PATH "${emu[@]}" "$tool" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z]*\( [a-z]*\)\?\)  .*/\1/p' |
         while read -r sub; do
-            grep -qF -- "$(printf '.B %s' "$sub")" "$man/man1/vantrelfb.1" || echo "$sub"
+            zgrep -qF -- "$(printf '.B %s' "$sub")" "$man/man1/vantrelfb.1.gz" || echo "$sub"
         done >"$tmp/undocumented"
     [ -s "$tmp/undocumented" ] && fail "vantrelfb(1) does not describe: $(tr '\n' ' ' <"$tmp/undocumented")"
 fi
@@ -178,6 +187,8 @@ fi
 step "pkg-config"
 export PKG_CONFIG_PATH="$lib/pkgconfig"
 unset PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR || true
+# The tree was moved after installing: its new place is given as the prefix, the rest follows from it.
+pkg-config() { command pkg-config --define-variable=prefix="$prefix" "$@"; }
 [ "$(pkg-config --modversion vantrelfb)" = "$version" ] || fail "pkg-config --modversion is not $version"
 pc_libdir="$(pkg-config --variable=libdir vantrelfb)"
 [ "$(cd "$pc_libdir" && pwd -P)" = "$(cd "$lib" && pwd -P)" ] || fail "pkg-config libdir $pc_libdir is not $lib"
