@@ -500,14 +500,14 @@ def _service_error(out: PathArg) -> Optional[Dict[str, Any]]:
     return error if isinstance(error, dict) else None
 
 
-def _check(detail: CallInfo, out: PathArg) -> None:
+def _check(detail: CallInfo, out: Optional[PathArg]) -> None:
     """Raises the Error that fits a finished call's detail, if any."""
     if detail.result != Result.DONE:
         kind = Cancelled if detail.failure == Failure.CANCELLED else CallFailed
         raise kind(detail.message or result_meaning(detail.result), detail, out)
     if not detail.stored:
         raise NotStored(detail.message or "the answer could not be stored", detail, out)
-    service_error = _service_error(out)
+    service_error = _service_error(out) if out is not None else None
     if service_error is not None:
         raise ServiceError("the service refused: %s (code %s)" % (service_error.get("message"),
                                                                   service_error.get("code")),
@@ -521,9 +521,8 @@ def _call(export: str, options: _Options, *args: Tuple[str, Union[None, str, Pat
     buffers = [_units(value, name) for name, value in args]
     function = getattr(load(), export)
     code = _run(options, lambda: int(function(*buffers)))
-    out = args[-1][1]
-    if options.check and out is not None:
-        _check(last_call(), out)
+    if options.check:
+        _check(last_call(), args[-1][1])
     return Result(code)
 
 
