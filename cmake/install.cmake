@@ -107,7 +107,15 @@ else:
   endif()
   set(VFB_INSTALL_PYTHONDIR ${_vfb_pythondir} CACHE STRING
     "Where the Python module vantrelfb is installed, relative to the prefix")
+  # The installed module tells the version of the library it came with,
+  # whatever the checkout's _version.py says (scripts/test-bindings.sh holds
+  # that one to the build's).
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/python/vantrelfb/_version.py
+    CONTENT "# The version of the library this module was installed with.\n__version__ = \"@PROJECT_VERSION@\"\n"
+    @ONLY)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/../bindings/python/vantrelfb/__init__.py
+    ${CMAKE_CURRENT_LIST_DIR}/../bindings/python/vantrelfb/py.typed
+    ${CMAKE_CURRENT_BINARY_DIR}/python/vantrelfb/_version.py
     DESTINATION ${VFB_INSTALL_PYTHONDIR}/vantrelfb COMPONENT Python)
 endif()
 

@@ -6,7 +6,8 @@ set -euo pipefail
 # zsh and fish are here for the tool tests, which check its completion scripts with them.
 packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev libssl-dev openssl python3
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
-          ca-certificates abigail-tools groff-base zsh fish lintian)
+          ca-certificates abigail-tools groff-base zsh fish lintian
+          python3-venv python3-pip python3-setuptools python3-wheel mypy)
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
 # The C# example: Debian's Mono compiler and runtime.
 if [ "${VFB_MONO:-0}" = 1 ]; then packages+=(mono-mcs mono-runtime); fi

@@ -8,7 +8,11 @@
 # Location. Mono loads the
 # build's libvantrelfb.so.1, alone in a folder on LD_LIBRARY_PATH, through the
 # example's dllmap.
-# (The Python module's test is the ctest 'python'.)
+# The Python package: mypy --strict on the module; pip installs
+# bindings/python offline into a fresh virtual environment in the sandbox,
+# whose module must tell the built library's version and call it against the
+# local service, and whose types mypy must read through py.typed. (The
+# module's own test is the ctest 'python'.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -21,6 +25,59 @@ fail() { echo "test-bindings.sh: $*" >&2; exit 1; }
 step "the library (build)"
 cmake -S . -B build -G Ninja >/dev/null
 ninja -C build -j2 vantrelfb >/dev/null
+
+step "the Python module under mypy --strict"
+# Debian's mypy, run by Debian's python3; no cache left in the checkout.
+mypy --strict --cache-dir=/dev/null bindings/python/vantrelfb || fail "mypy --strict finds faults in the module"
+
+step "pip install ./bindings/python into a fresh virtual environment, offline, and the library from it"
+# The built library's version, as its file name carries it (libvantrelfb.so.1.1.0).
+version=$(readlink build/libvantrelfb.so.1)
+version=${version#libvantrelfb.so.}
+# Debian's python3 by its path: another python3 earlier in PATH has neither
+# Debian's venv nor its setuptools and wheel, which --no-build-isolation needs
+# (the sandbox has no network, so nothing can come from an index either).
+# --isolated: no pip configuration of this machine (find-links) takes part.
+tests/e2e/sandbox.sh -- env VANTRELFB_LIBRARY="$root/build/libvantrelfb.so.1" bash -c '
+  set -euo pipefail
+  root=$1 version=$2
+  cd "$(mktemp -d)"
+  # A copy, so that setuptools leaves its build/ and egg-info out of the checkout.
+  tar -C "$root/bindings" --exclude=build --exclude="*.egg-info" -cf - python | tar -xf -
+  /usr/bin/python3 -m venv --system-site-packages venv
+  venv/bin/pip --isolated install --quiet --no-index --no-build-isolation ./python
+  rm -rf python
+  mkdir use && cd use
+  ../venv/bin/python - "$PWD/../venv" "$version" <<"PY"
+import json, os, sys, vantrelfb
+venv, version = sys.argv[1:]
+assert vantrelfb.__file__.startswith(os.path.realpath(venv) + "/"), vantrelfb.__file__
+assert vantrelfb.__version__ == version, (vantrelfb.__version__, version)
+rc = vantrelfb.delete(token="TOKEN", object="100_7", out="answer.json", check=True)
+assert rc is vantrelfb.Result.DONE, rc
+assert json.load(open("answer.json")) == {"id": "1"}
+recorded = os.path.join(os.environ["VFB_FAKE_DIR"], "requests")
+sent = json.load(open(os.path.join(recorded, max(n for n in os.listdir(recorded) if n.endswith(".json")))))
+assert (sent["method"], sent["target"]) == ("DELETE", "/100_7?access_token=TOKEN"), sent
+print("ok: vantrelfb %s from %s called the library" % (vantrelfb.__version__, vantrelfb.__file__))
+PY
+  # mypy reads the installed types (py.typed): a correct use passes, a wrong one is caught.
+  cat >good.py <<"PY"
+import vantrelfb
+rc: vantrelfb.Result = vantrelfb.delete(token="t", object="1", out=b"answer.json", stall_timeout=5)
+print(rc.meaning, vantrelfb.last_call().failure.name, vantrelfb.__version__)
+PY
+  cat >bad.py <<"PY"
+import vantrelfb
+vantrelfb.status(message="Hi", token="t", target="me", out=1)
+PY
+  mypy --strict --cache-dir=/dev/null --python-executable ../venv/bin/python good.py
+  if got=$(mypy --strict --cache-dir=/dev/null --python-executable ../venv/bin/python bad.py); then
+    echo "mypy accepted out=1" >&2; exit 1
+  fi
+  grep -qF "Argument \"out\" to \"status\" has incompatible type \"int\"" <<<"$got" || { echo "$got" >&2; exit 1; }
+  echo "ok: mypy --strict checks a use of the installed package"
+' bash "$root" "$version" || fail "the Python package failed"
 
 step "the C# example with mcs (build/csharp)"
 out=$root/build/csharp

@@ -166,13 +166,16 @@ if [ -n "$pythondir" ]; then
     step "the Python module, imported from the installed tree"
     module="$prefix/$pythondir/vantrelfb/__init__.py"
     cmp -s "$module" "$source_dir/bindings/python/vantrelfb/__init__.py" || fail "missing or different $module"
+    # Without the marker, type checkers treat the installed module as untyped.
+    [ -f "$prefix/$pythondir/vantrelfb/py.typed" ] || fail "the installed module lacks py.typed"
     # Loading the library needs an interpreter of the target's kind, without sanitizers.
     load=
     [ ${#emu[@]} -eq 0 ] && [ -z "$sanitize" ] && load=$lib/libvantrelfb.so.$soversion
-    PYTHONPATH="$prefix/$pythondir" PYTHONDONTWRITEBYTECODE=1 python3 - "$module" "$load" <<'PY' || fail "the installed Python module does not work"
+    PYTHONPATH="$prefix/$pythondir" PYTHONDONTWRITEBYTECODE=1 python3 - "$module" "$load" "$version" <<'PY' || fail "the installed Python module does not work"
 import os, sys, vantrelfb
-module, library = sys.argv[1:]
+module, library, version = sys.argv[1:]
 assert os.path.samefile(vantrelfb.__file__, module), vantrelfb.__file__
+assert vantrelfb.__version__ == version, vantrelfb.__version__
 assert vantrelfb.Result.DONE == 999
 if library:
     # The meanings are the library's, so they need it loaded.

@@ -45,6 +45,9 @@ class ResultTable(unittest.TestCase):
         codes = {name: int(code)
                  for name, code in re.findall(r"^#define VFB_(DONE|ERR_\w+) (\d+)", header, re.M)}
         self.assertTrue(codes)
+        # A newer library's code is a Result as well, outside the enumeration.
+        newer = vantrelfb.Result(max(codes.values()) + 1)
+        self.assertEqual((type(newer), newer.name, newer.written), (vantrelfb.Result, "UNKNOWN", False))
         self.assertEqual({r.name: r.value for r in vantrelfb.Result}, codes)
         # The meanings are the library's own (vfb_result_meaning), asked here
         # apart from the module's binding.
@@ -52,6 +55,7 @@ class ResultTable(unittest.TestCase):
         library.vfb_result_meaning.restype = ctypes.c_char_p
         unknown = vantrelfb.result_meaning(max(codes.values()) + 1)
         self.assertEqual(unknown, library.vfb_result_meaning(max(codes.values()) + 1).decode())
+        self.assertEqual(newer.meaning, unknown)
         meanings = {r.name: r.meaning for r in vantrelfb.Result}
         self.assertEqual(meanings, {r.name: library.vfb_result_meaning(r.value).decode() for r in vantrelfb.Result})
         self.assertEqual(len(set(meanings.values()) | {unknown}), len(codes) + 1)
@@ -99,8 +103,16 @@ class Calls(unittest.TestCase):
         long_text = "é" * 1000  # 2000 bytes of UTF-8: refused before anything is sent
         v = vantrelfb
         answered = {"http_status": 200, "stored": True, "failure": v.Failure.NONE, "message": ""}
+
+        def former_name(out):
+            with self.assertWarns(DeprecationWarning):
+                return v.delete(token=TOKEN, object_id="100_6", out=out)
+
+        # Bytes that are not UTF-8, and the lone surrogate os.fsdecode makes of them.
+        not_utf8 = os.fsencode(self.dir) + b"/out-\xff.json"
         # name, call, the path and query parameters the service must receive (None: no request),
-        # what the multipart body must hold, the result, what last_call() must tell
+        # what the multipart body must hold, the result (an exception: raised before the library
+        # is called), what last_call() must tell
         rows = [
             ("status", lambda out: v.status(message=MESSAGE, token=TOKEN, target="me", out=out),
              ("/me/feed", {"access_token": TOKEN, "message": query_encoded(MESSAGE)}), [], v.Result.DONE,
@@ -115,6 +127,18 @@ class Calls(unittest.TestCase):
             ("a text too long", lambda out: v.checkin(message=long_text, token=TOKEN, target="me", out=out),
              None, [], v.Result.ERR_OPEN,
              {"http_status": 0, "failure": v.Failure.INPUT, "argument": 1, "bytes_sent": 0}),
+            ("delete, named as the tool's --object", lambda out: v.delete(token=TOKEN, object="100_5", out=out),
+             ("/100_5", {"access_token": TOKEN}), [], v.Result.DONE, answered),
+            ("delete's former object_id=", former_name, ("/100_6", {"access_token": TOKEN}), [], v.Result.DONE,
+             answered),
+            # Replaced by U+FFFD, two such names would write one file.
+            ("a bytes path that is not UTF-8",
+             lambda out: v.status(message="Hi", token=TOKEN, target="me", out=not_utf8), None, [], ValueError, {}),
+            ("a str path with a lone surrogate",
+             lambda out: v.photo(media=os.fsdecode(not_utf8), target="me", token=TOKEN, out=out), None, [],
+             ValueError, {}),
+            ("a text with a lone surrogate",
+             lambda out: v.FaceBookStatus("a\ud83d", TOKEN, "me", None, out), None, [], ValueError, {}),
         ]
         for name, call, request, body_holds, result, detail in rows:
             with self.subTest(name):
@@ -122,6 +146,13 @@ class Calls(unittest.TestCase):
                 self.answer([{"body": body}])
                 out = self.dir / ("réponse %s.json" % len(self.requests()))
                 before = self.requests()
+                if isinstance(result, type):
+                    files = sorted(self.dir.iterdir())
+                    with self.assertRaises(result):
+                        call(out)
+                    self.assertEqual(self.requests(), before)
+                    self.assertEqual(sorted(self.dir.iterdir()), files)
+                    continue
                 got = call(out)
                 self.assertIs(type(got), v.Result)
                 self.assertEqual(got, result)
