@@ -145,13 +145,14 @@ done
 extensions=$(awk '$1 ~ /^vfb_/ { print $1 }' "$source_dir/src/module/VantrelFB.def")
 [ -n "$extensions" ] || fail "the .def lists no vfb_ export"
 for name in $extensions; do
-    grep -q "^\.BR* $name\b" "$man/man3/vantrelfb.3" || fail "vantrelfb(3) does not describe $name"
-    page="$man/man3/$name.3"
+    zgrep -q "^\.BR* $name\b" "$man/man3/vantrelfb.3.gz" || fail "vantrelfb(3) does not describe $name"
+    page="$man/man3/$name.3.gz"
     [ -f "$page" ] || { fail "missing $page"; continue; }
-    warnings="$(groff -man -ww -z "$page" 2>&1)"
+    zcat "$page" >"$tmp/page"
+    warnings="$(groff -man -ww -z "$tmp/page" 2>&1)"
     [ -z "$warnings" ] || fail "$page: $warnings"
-    grep -q "\"VantrelFB $version\"" "$page" || fail "$page does not carry version $version"
-    grep -q "^$name \\\\- " "$page" || fail "$page does not name $name"
+    grep -q "\"VantrelFB $version\"" "$tmp/page" || fail "$page does not carry version $version"
+    grep -q "^$name \\\\- " "$tmp/page" || fail "$page does not name $name"
 done
 if [ -x "$tool" ]; then
     # The subcommands as the tool's own help lists them.
