@@ -36,7 +36,7 @@ install(TARGETS vantrelfb EXPORT VantrelFBTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   ${_vfb_includes})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/../include/vantrelfb.h
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/../include/vantrelfb.h ${CMAKE_CURRENT_LIST_DIR}/../include/vantrelfb_utf.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 
 if(TARGET vantrelfb_tool)

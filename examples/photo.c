@@ -10,7 +10,7 @@
 #include <stdlib.h>
 #include <vantrelfb.h>
 
-#include "utf16.h"
+#include <vantrelfb_utf.h>
 
 int main(int argc, char **argv)
 {
@@ -18,10 +18,10 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: %s ACCESS_TOKEN PHOTO CAPTION [ANSWER_FILE]\n", argv[0]);
         return 2;
     }
-    VFB_WCHAR *token = utf16_from_utf8(argv[1]);
-    VFB_WCHAR *photo = utf16_from_utf8(argv[2]);
-    VFB_WCHAR *caption = utf16_from_utf8(argv[3]);
-    VFB_WCHAR *out = utf16_from_utf8(argc > 4 ? argv[4] : "answer.json");
+    VFB_WCHAR *token = vfb_utf16_from_utf8(argv[1]);
+    VFB_WCHAR *photo = vfb_utf16_from_utf8(argv[2]);
+    VFB_WCHAR *caption = vfb_utf16_from_utf8(argv[3]);
+    VFB_WCHAR *out = vfb_utf16_from_utf8(argc > 4 ? argv[4] : "answer.json");
     if (!token || !photo || !caption || !out) return 2;
 
     int rc = FaceBookPictureUpload(photo, u"me", caption, token, out);

@@ -13,7 +13,7 @@
 #include <stdlib.h>
 #include <vantrelfb.h>
 
-#include "utf16.h"
+#include <vantrelfb_utf.h>
 
 int main(void)
 {
@@ -22,7 +22,7 @@ int main(void)
         fprintf(stderr, "no Location: the sign-in request failed\n");
         return 1;
     }
-    char *text = utf8_from_utf16(location);
+    char *text = vfb_utf8_from_utf16(location);
     if (!text) return 2;
     printf("%s\n", text);
     free(text);

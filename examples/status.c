@@ -12,7 +12,7 @@
 #include <stdlib.h>
 #include <vantrelfb.h>
 
-#include "utf16.h"
+#include <vantrelfb_utf.h>
 
 int main(int argc, char **argv)
 {
@@ -21,9 +21,9 @@ int main(int argc, char **argv)
         return 2;
     }
     const char *answer = argc > 3 ? argv[3] : "answer.json";
-    VFB_WCHAR *token = utf16_from_utf8(argv[1]);
-    VFB_WCHAR *message = utf16_from_utf8(argv[2]);
-    VFB_WCHAR *out = utf16_from_utf8(answer);
+    VFB_WCHAR *token = vfb_utf16_from_utf8(argv[1]);
+    VFB_WCHAR *message = vfb_utf16_from_utf8(argv[2]);
+    VFB_WCHAR *out = vfb_utf16_from_utf8(answer);
     if (!token || !message || !out) return 2;
 
     /* "me" posts to the token owner's own feed; the extra text is ignored. */
