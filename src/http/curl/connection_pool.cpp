@@ -28,6 +28,9 @@ namespace vfb {
 struct PoolSockets {
     std::vector<curl_socket_t> open;
     int wake[2] = {-1, -1};
+    // What each wake-up descriptor was when found: a number reused by
+    // someone else since is never closed for it.
+    ino_t wakeInode[2] = {0, 0};
 
     static curl_socket_t Open(void *self, curlsocktype, curl_sockaddr *address) {
         const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
@@ -52,8 +55,10 @@ struct PoolSockets {
     // In a forked child: the copies go, the parent's connections stay.
     void CloseCopies() const {
         for (curl_socket_t fd : open) ::close(fd);
-        for (int fd : wake)
-            if (fd >= 0) ::close(fd);
+        for (int i = 0; i < 2; ++i) {
+            struct stat st;
+            if (wake[i] >= 0 && ::fstat(wake[i], &st) == 0 && st.st_ino == wakeInode[i]) ::close(wake[i]);
+        }
     }
 };
 
@@ -173,10 +178,12 @@ CURLM *NewMulti(PoolSockets *sockets) {
     std::vector<int> added;
     const std::vector<int> after = InheritableUnixSockets();
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
-    if (added.size() == 2) {
+    struct stat st[2];
+    if (added.size() == 2 && ::fstat(added[0], &st[0]) == 0 && ::fstat(added[1], &st[1]) == 0) {
         for (int i = 0; i < 2; ++i) {
             ::fcntl(added[i], F_SETFD, FD_CLOEXEC);
             sockets->wake[i] = added[i];
+            sockets->wakeInode[i] = st[i].st_ino;
         }
     }
     if (curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kConnectionsPerMulti) != CURLM_OK) {
