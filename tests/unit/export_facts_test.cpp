@@ -160,7 +160,7 @@ TEST(ExportFacts, ReadmeTablesAndLimitsMatchTheTable) {
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
         if (!std::regex_match(line, m, row)) {
-            EXPECT_NE(line.rfind("| 1", 0), 0u) << "unreadable row: " << line;
+            EXPECT_FALSE(std::regex_search(line, std::regex(R"(^\| \d)"))) << "unreadable row: " << line;
             continue;
         }
         const int ordinal = std::stoi(m[1]);
