@@ -14,6 +14,8 @@ extern const char *const kDialogHost;
 
 // Limits of the per-call fields: a path or URL of at most 1999 units.
 constexpr std::size_t kMaxPathUnits = 1999;
+// An upload's closing part (the texts, the token and the boundaries), in bytes.
+constexpr std::size_t kMaxClosingPartBytes = 999;
 
 // The call's detail for input refused before anything is sent: the
 // argument's position among the export's arguments (1 = first) and the limit

@@ -2,8 +2,8 @@
 #include <optional>
 
 #include "call/call.h"
-#include "operations/capture.h"
 #include "http/internet.h"
+#include "operations/capture.h"
 #include "operations/operations.h"
 #include "text/text.h"
 
@@ -32,7 +32,6 @@ const UploadRow kUploads[] = {
      "Content-Disposition: form-data; name=\"title\"\r\n\r\n%s\r\n--%s--\r\n"},
 };
 
-constexpr std::size_t kMaxPartBytes = 999;
 constexpr std::uint32_t kFileChunk = 1024;
 
 }  // namespace
@@ -79,10 +78,11 @@ int UploadMedia(const Platform &platform, MediaKind kind, const WChar *mediaPath
                      ViewOf(targetId).size() + token.size(), kMaxPathUnits);
         return VFB_ERR_START;
     }
-    if (closing.size() > kMaxPartBytes) {
-        call::RefuseInput(
-            3, kMaxPartBytes, "%s too long: the upload's closing part would be %zu bytes, at most %zu",
-            kind == MediaKind::kPhoto ? "message" : "title (with the token)", closing.size(), kMaxPartBytes);
+    if (closing.size() > kMaxClosingPartBytes) {
+        call::RefuseInput(3, kMaxClosingPartBytes,
+                          "%s too long: the upload's closing part would be %zu bytes, at most %zu",
+                          kind == MediaKind::kPhoto ? "message" : "title (with the token)", closing.size(),
+                          kMaxClosingPartBytes);
         return VFB_ERR_START;
     }
     const std::uint64_t total = std::uint64_t{opening.size()} + mediaSize + closing.size();
