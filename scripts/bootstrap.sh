@@ -3,11 +3,13 @@
 # nothing when everything is already there.
 set -euo pipefail
 
-# zsh and fish are here for the tool tests, which check its completion scripts with them.
+# zsh and fish are here for the tool tests, which check its completion scripts with them;
+# the tool reads JSON with simdjson and writes it with nlohmann-json.
 packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev libssl-dev openssl python3
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
           ca-certificates abigail-tools groff-base zsh fish lintian
-          python3-venv python3-pip python3-setuptools python3-wheel mypy)
+          python3-venv python3-pip python3-setuptools python3-wheel mypy
+          nlohmann-json3-dev libsimdjson-dev)
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
 # The C# example: Debian's Mono compiler and runtime.
 if [ "${VFB_MONO:-0}" = 1 ]; then packages+=(mono-mcs mono-runtime); fi
@@ -15,7 +17,7 @@ if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time 
 # The armhf stage: a cross compiler, the target's libraries through Debian's
 # multiarch, and qemu's user-mode emulation to run what it builds.
 if [ "${VFB_ARMHF:-0}" = 1 ]; then
-  packages+=(g++-arm-linux-gnueabihf libcurl4-openssl-dev:armhf libssl-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user)
+  packages+=(g++-arm-linux-gnueabihf libcurl4-openssl-dev:armhf libssl-dev:armhf libgtest-dev:armhf libstdc++6:armhf libsimdjson-dev:armhf qemu-user)
   dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf
 fi
 

@@ -11,7 +11,7 @@ root=$PWD
 build=$root/build-fuzz
 seconds=${VFB_FUZZ_SECONDS:-30}
 jobs=${VFB_JOBS:-2}
-targets=(text_chain request_target operations)
+targets=(text_chain request_target operations tool_input)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
   -DVFB_FUZZ=ON -DVFB_BUILD_TESTS=OFF -DVFB_BUILD_TOOLS=OFF >/dev/null

@@ -923,63 +923,69 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
             return Usage("unexpected argument " + Quoted(a) + " for '" + name + "'", name);
         const std::size_t eq = a.find('=');
         const std::string option = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        if (const ToolOptionInfo *tool = FindToolOption(option)) {
-            if (!Applies(*info, tool->option))
-                return Usage("option --" + option + " does not apply to '" + name + "'", name);
-            const std::size_t index = static_cast<std::size_t>(tool->option);
-            if (seen_tool[index]) return Usage("option --" + option + " given more than once", name);
-            seen_tool[index] = true;
-            if (!tool->metavar) {
-                if (eq != std::string::npos) return Usage("option --" + option + " takes no value", name);
-                if (tool->option == ToolOption::kJson) inv.json = true;
-                if (tool->option == ToolOption::kNoProgress) inv.progress = false;
-                if (tool->option == ToolOption::kVerbose) inv.verbose = true;
-                if (tool->option == ToolOption::kQuiet) inv.quiet = true;
-                continue;
-            }
-            if (eq == std::string::npos && (i + 1 >= args.size() || args[i + 1].compare(0, 2, "--") == 0))
-                return Usage("option --" + option + " needs a value", name);
-            std::string value = eq != std::string::npos ? a.substr(eq + 1) : args[++i];
-            if (tool->value == ValueKind::kNumber) {
-                const std::optional<unsigned> ms = Milliseconds(value);
-                if (!ms)
-                    return Usage("option --" + option + " needs a number of seconds above 0 and at most " +
-                                     std::to_string(static_cast<unsigned>(kMaxSeconds)) + ", not " +
-                                     Quoted(value),
-                                 name);
-                (tool->option == ToolOption::kConnectTimeout ? inv.connect_ms : inv.stall_ms) = *ms;
-                continue;
-            }
-            if (value.empty()) return Usage("option --" + option + " needs a non-empty path", name);
-            // --token-file is the token's third spelling; one is enough.
-            if (inv.token_from != TokenFrom::kNone)
-                return Usage("the token is given more than once (--token, --token-file)", name);
-            inv.token_from = TokenFrom::kFile;
-            inv.token_file = std::move(value);
-            continue;
-        }
-        const ParamInfo *param = FindParam(option);
-        if (!param) return Usage("unknown option " + Quoted("--" + option), name);
-        const ArgUse *use = FindArg(*info, param->param);
-        if (!use) return Usage("option --" + option + " does not apply to '" + name + "'", name);
+        // Options of the tool and of the export follow one set of rules.
+        const ToolOptionInfo *tool = FindToolOption(option);
+        const ParamInfo *param = tool ? nullptr : FindParam(option);
+        if (!tool && !param) return Usage("unknown option " + Quoted("--" + option), name);
+        if (tool ? !Applies(*info, tool->option) : !FindArg(*info, param->param))
+            return Usage("option --" + option + " does not apply to '" + name + "'", name);
+        const bool takes_value = !tool || tool->metavar;
         std::string value;
-        if (eq != std::string::npos) {
+        if (!takes_value) {
+            if (eq != std::string::npos) return Usage("option --" + option + " takes no value", name);
+        } else if (eq != std::string::npos) {
             value = a.substr(eq + 1);
-        } else {
+        } else if (i + 1 >= args.size() || args[i + 1].compare(0, 2, "--") == 0) {
             // A following option is far more likely a forgotten value than a
             // text that starts with "--"; such texts need the = form.
-            if (i + 1 >= args.size() || args[i + 1].compare(0, 2, "--") == 0)
-                return Usage("option --" + option + " needs a value", name);
+            return Usage("option --" + option + " needs a value", name);
+        } else {
             value = args[++i];
         }
-        const std::size_t index = static_cast<std::size_t>(param->param);
-        if (seen[index]) return Usage("option --" + option + " given more than once", name);
-        seen[index] = true;
-        if (param->path && value.empty())
+        bool &given = tool ? seen_tool[static_cast<std::size_t>(tool->option)]
+                           : seen[static_cast<std::size_t>(param->param)];
+        if (given) return Usage("option --" + option + " given more than once", name);
+        given = true;
+        if ((tool ? tool->value == ValueKind::kFile : param->path) && value.empty())
             return Usage("option --" + option + " needs a non-empty path", name);
-        if (param->param == Param::kToken) {
-            if (inv.token_from != TokenFrom::kNone)
-                return Usage("the token is given more than once (--token, --token-file)", name);
+        // --token-file is the token's third spelling; one is enough.
+        const bool token = tool ? tool->option == ToolOption::kTokenFile : param->param == Param::kToken;
+        if (token && inv.token_from != TokenFrom::kNone)
+            return Usage("the token is given more than once (--token, --token-file)", name);
+
+        if (tool) {
+            switch (tool->option) {
+                case ToolOption::kJson:
+                    inv.json = true;
+                    break;
+                case ToolOption::kNoProgress:
+                    inv.progress = false;
+                    break;
+                case ToolOption::kVerbose:
+                    inv.verbose = true;
+                    break;
+                case ToolOption::kQuiet:
+                    inv.quiet = true;
+                    break;
+                case ToolOption::kTokenFile:
+                    inv.token_from = TokenFrom::kFile;
+                    inv.token_file = std::move(value);
+                    break;
+                case ToolOption::kConnectTimeout:
+                case ToolOption::kStallTimeout: {
+                    const std::optional<unsigned> ms = Milliseconds(value);
+                    if (!ms)
+                        return Usage(
+                            "option --" + option + " needs a number of seconds above 0 and at most " +
+                                std::to_string(static_cast<unsigned>(kMaxSeconds)) + ", not " + Quoted(value),
+                            name);
+                    (tool->option == ToolOption::kConnectTimeout ? inv.connect_ms : inv.stall_ms) = *ms;
+                    break;
+                }
+            }
+            continue;
+        }
+        if (token) {
             inv.token_from = TokenFrom::kOption;
             // Read when the call is made, so that a refused command line
             // never consumes standard input.
@@ -994,6 +1000,7 @@ ParseResult Parse(const std::vector<std::string> &args, const char *env_token) {
         if (!wide)
             return Usage(
                 "the value of --" + option + " is not valid UTF-8 (byte " + std::to_string(bad) + ")", name);
+        const std::size_t index = static_cast<std::size_t>(param->param);
         inv.wide[index] = std::move(*wide);
         inv.utf8[index] = std::move(value);
     }

@@ -4,13 +4,42 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "utf.h"
+#include "text/utf.h"
 #include "vantrelfb.h"
 
 namespace vfbtool {
+
+static_assert(sizeof(VFB_WCHAR) == 2, "the library's text is made of 16-bit units");
+
+using WString = std::basic_string<VFB_WCHAR>;
+
+// Malformed UTF-8 on the command line is refused rather than replaced,
+// because passing a guess on to the service would post text the user never
+// typed; `bad_offset` receives where the first malformed sequence starts.
+inline std::optional<WString> Utf8ToWide(std::string_view utf8, std::size_t *bad_offset = nullptr) {
+    std::size_t bad = 0;
+    WString wide = vfb::utf::FromUtf8<VFB_WCHAR>(utf8, &bad);
+    if (bad == std::string_view::npos) return wide;
+    if (bad_offset) *bad_offset = bad;
+    return std::nullopt;
+}
+
+// The library's own text (a Location) may hold an unpaired surrogate; it is
+// shown as U+FFFD rather than producing invalid UTF-8 on stdout.
+inline std::string WideToUtf8(const VFB_WCHAR *wide) {
+    return wide ? vfb::utf::ToUtf8(std::basic_string_view<VFB_WCHAR>(wide)) : std::string();
+}
+
+// Text from elsewhere is passed on as UTF-8 whatever it holds: each byte that
+// is not part of a well-formed sequence becomes U+FFFD.
+inline std::string ValidUtf8(std::string_view bytes) {
+    return vfb::utf::ToUtf8(std::u16string_view(vfb::utf::FromUtf8<char16_t>(bytes)));
+}
 
 enum class Command {
     kFetch,

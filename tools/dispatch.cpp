@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -255,26 +257,6 @@ std::string RefusalLine(const ServiceError &e) {
     return line;
 }
 
-std::string JsonString(const std::string &text) {
-    const std::string utf8 = ValidUtf8(text);
-    static const char hex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (const char ch : utf8) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
 const char *RefusalName(Refusal refusal) {
     switch (refusal) {
         case Refusal::kTokenRejected:
@@ -299,66 +281,57 @@ struct Report {
 };
 
 void PrintJson(std::ostream &out, const Invocation &inv, const Report &o) {
-    out << "{\"command\":" << JsonString(CommandName(inv.command))
-        << ",\"export\":" << JsonString(ExportName(inv.command))
-        << ",\"result\":" << (o.result ? std::to_string(*o.result) : "null")
-        << ",\"http_status\":" << (o.http_status ? std::to_string(*o.http_status) : "null")
-        << ",\"meaning\":" << JsonString(o.meaning)
-        << ",\"cause\":" << (o.cause ? JsonString(*o.cause) : "null") << ",\"exit_status\":" << o.exit_status
-        << ",\"output\":";
+    using Json = nlohmann::ordered_json;
+    auto text = [](const std::optional<std::string> &t) { return t ? Json(*t) : Json(); };
+    auto number = [](const std::optional<int> &n) { return n ? Json(*n) : Json(); };
+    Json report = {{"command", CommandName(inv.command)},
+                   {"export", ExportName(inv.command)},
+                   {"result", number(o.result)},
+                   {"http_status", number(o.http_status)},
+                   {"meaning", o.meaning},
+                   {"cause", text(o.cause)},
+                   {"exit_status", o.exit_status},
+                   {"output", nullptr},
+                   {"service_error", nullptr},
+                   {"location", text(o.location)}};
     if (o.output_path) {
         std::error_code missing;
         const std::uintmax_t size = fs::file_size(PathOf(*o.output_path), missing);
-        out << "{\"path\":" << JsonString(*o.output_path)
-            << ",\"size\":" << (missing ? "null" : std::to_string(size)) << '}';
-    } else {
-        out << "null";
+        report["output"] = {{"path", *o.output_path}, {"size", missing ? Json() : Json(size)}};
     }
-    out << ",\"service_error\":";
     if (o.service_error) {
         const ServiceError &e = *o.service_error;
-        auto text = [](const std::optional<std::string> &t) { return t ? JsonString(*t) : "null"; };
-        // A number cut short could be invalid JSON; it goes as a text then.
-        const bool number = e.code && e.code_is_number && e.code->size() < kMaxText;
-        out << "{\"message\":" << text(e.message) << ",\"type\":" << text(e.type)
-            << ",\"code\":" << (number ? *e.code : text(e.code)) << ",\"refusal\":\""
-            << RefusalName(Classify(e)) << "\"}";
-    } else {
-        out << "null";
+        Json code = text(e.code);
+        if (e.code_is_number) code = Json::parse(*e.code, nullptr, false);
+        report["service_error"] = {{"message", text(e.message)},
+                                   {"type", text(e.type)},
+                                   {"code", code.is_discarded() ? text(e.code) : code},
+                                   {"refusal", RefusalName(Classify(e))}};
     }
-    out << ",\"location\":" << (o.location ? JsonString(*o.location) : "null") << "}\n";
+    // Texts from the library or the file system may hold any bytes.
+    out << report.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
 // The service's error in the stored answer. Only a regular file can hold one:
 // the library writes nothing else, and reading what --out names otherwise
 // (a FIFO, a terminal, /dev/stdout) could wait forever.
 std::optional<ServiceError> ErrorInAnswer(const std::string &path) {
+    using File = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
 #if defined(_WIN32)
     std::error_code ignored;
     if (!fs::is_regular_file(PathOf(path), ignored)) return std::nullopt;
-    std::ifstream in(PathOf(path), std::ios::binary);
-    if (!in) return std::nullopt;
-    return FindServiceError([&in](char *buffer, std::size_t size) {
-        in.read(buffer, static_cast<std::streamsize>(size));
-        return static_cast<std::size_t>(in.gcount());
-    });
+    const File file(::_wfopen(PathOf(path).c_str(), L"rb"), std::fclose);
 #else
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    std::optional<ServiceError> error;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        error = FindServiceError([fd](char *buffer, std::size_t size) -> std::size_t {
-            for (;;) {
-                const ssize_t n = ::read(fd, buffer, size);
-                if (n >= 0) return static_cast<std::size_t>(n);
-                if (errno != EINTR) return 0;  // an answer cut short is no error object
-            }
-        });
-    }
-    ::close(fd);
-    return error;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::FILE *opened = regular ? ::fdopen(fd, "rb") : nullptr;
+    if (!opened) ::close(fd);
+    const File file(opened, std::fclose);
 #endif
+    if (!file) return std::nullopt;
+    return FindServiceErrorInFile(file.get());
 }
 
 enum class Copied { kAll, kUnreadable, kUnwritable };

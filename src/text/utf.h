@@ -51,9 +51,12 @@ std::string ToUtf8(std::basic_string_view<Unit> text) {
 }
 
 // 16-bit units of UTF-8 text; a malformed sequence becomes U+FFFD and
-// conversion resumes at the next byte.
+// conversion resumes at the next byte. `first_bad` receives the offset of the
+// first malformed sequence (npos when there is none), for callers that must
+// refuse rather than replace.
 template <typename Unit>
-std::basic_string<Unit> FromUtf8(std::string_view utf8) {
+std::basic_string<Unit> FromUtf8(std::string_view utf8, std::size_t *first_bad = nullptr) {
+    if (first_bad) *first_bad = std::string_view::npos;
     std::basic_string<Unit> out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
@@ -81,6 +84,7 @@ std::basic_string<Unit> FromUtf8(std::string_view utf8) {
         } else {
             length = 0;
         }
+        if (!length && first_bad && *first_bad == std::string_view::npos) *first_bad = i;
         i += length ? length : 1;
         if (cp >= 0x10000) {
             out.push_back(static_cast<Unit>(0xD800 + ((cp - 0x10000) >> 10)));

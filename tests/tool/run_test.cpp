@@ -713,9 +713,9 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
          {"refused the call", "Unsupported get request.", "GraphMethodException", "100"}},
         {"empty error", Error(""), kExitRefused, {"(no message)"}},
         {"escapes and controls",
-         Error(R"("message":"caf\u00e9 \ud83d\ude00 \u001b[2J \ud800 x\/y")"),
+         Error(R"("message":"caf\u00e9 \ud83d\ude00 \u001b[2J x\/y")"),
          kExitRefused,
-         {"caf\xC3\xA9 \xF0\x9F\x98\x80 \\x1b[2J \xEF\xBF\xBD x/y"}},
+         {"caf\xC3\xA9 \xF0\x9F\x98\x80 \\x1b[2J x/y"}},
         {"byte order mark", "\xEF\xBB\xBF " + Error(kOAuth) + "\r\n", kExitTokenRejected, {"190"}},
         {"long answer",
          "{\"data\": \"" + std::string(3 << 20, 'a') + "\", \"error\": {\"code\": 17}}",
@@ -821,6 +821,20 @@ TEST(ResultCodes, TheServiceErrorInTheAnswerIsARefusalWithItsOwnStatus) {
             .Lines(2),
         AnswerCase{"HTTP error with the service's error", Error(kOAuth), kExitTokenRejected, {"190"}}.Http(
             400),
+        // Not JSON, so no error object; the service's own refusals come
+        // with a status of 400 or more, so they still fail.
+        AnswerCase{"an unpaired surrogate",
+                   Error(R"("message":"a \ud800 b","code":190)"),
+                   kExitHttpError,
+                   {"HTTP status 400"}}
+            .Http(400)
+            .Lines(2),
+        AnswerCase{"a text that is not UTF-8",
+                   Error("\"message\":\"a \xFF b\",\"code\":190"),
+                   kExitHttpError,
+                   {"HTTP status 401"}}
+            .Http(401)
+            .Lines(2),
         AnswerCase{"a redirect as the answer", "<a href=x>moved</a>", 0, {}}.Http(302),
         AnswerCase{"a status below 400 as JSON", "{}", 0, {}, VFB_DONE, false, true}.Http(399),
         // Every failure says its cause.

@@ -1,9 +1,8 @@
 // The conversions decide what text reaches the service, so they are held to
 // RFC 3629 at every boundary.
-#include "utf.h"
-
 #include <gtest/gtest.h>
 
+#include "cli.h"
 #include "fake_library.h"
 
 namespace vfbtool::fake {
@@ -27,7 +26,7 @@ TEST(Utf8ToWide, AcceptsTheEdgesOfEachRangeAndRoundTrips) {
     EXPECT_EQ(*Utf8ToWide("\xED\x9F\xBF"), Wide(u"\uD7FF"));
 }
 
-TEST(Utf8ToWide, RefusesMalformedInputAndPointsAtTheFirstBadByte) {
+TEST(Utf8ToWide, RefusesMalformedInputAndPointsAtTheMalformedSequence) {
     struct Case {
         const char *bytes;
         std::size_t offset;
@@ -37,17 +36,17 @@ TEST(Utf8ToWide, RefusesMalformedInputAndPointsAtTheFirstBadByte) {
              Case{"ok\xBF", 2},            //
              Case{"\xC0\xAF", 0},          // overlong "/"
              Case{"\xC1\xBF", 0},          // overlong
-             Case{"\xE0\x80\xAF", 1},      // overlong three-byte
-             Case{"\xF0\x8F\xBF\xBF", 1},  // overlong four-byte
-             Case{"\xED\xA0\x80", 1},      // high surrogate
-             Case{"\xED\xBF\xBF", 1},      // low surrogate
-             Case{"\xF4\x90\x80\x80", 1},  // past U+10FFFF
+             Case{"\xE0\x80\xAF", 0},      // overlong three-byte
+             Case{"\xF0\x8F\xBF\xBF", 0},  // overlong four-byte
+             Case{"\xED\xA0\x80", 0},      // high surrogate
+             Case{"\xED\xBF\xBF", 0},      // low surrogate
+             Case{"\xF4\x90\x80\x80", 0},  // past U+10FFFF
              Case{"\xF5\x80\x80\x80", 0},  // lead that cannot occur
              Case{"\xFF", 0},              //
-             Case{"ab\xC3", 3},            // truncated at the end
-             Case{"\xE2\x82", 2},          //
-             Case{"\xC3(", 1},             // interrupted by ASCII
-             Case{"\xF0\x9F\x98(", 3},     //
+             Case{"ab\xC3", 2},            // truncated at the end
+             Case{"\xE2\x82", 0},          //
+             Case{"\xC3(", 0},             // interrupted by ASCII
+             Case{"\xF0\x9F\x98(", 0},     //
          }) {
         std::size_t offset = 99;
         EXPECT_FALSE(Utf8ToWide(c.bytes, &offset)) << testing::PrintToString(c.bytes);
