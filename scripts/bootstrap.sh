@@ -9,15 +9,19 @@ packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev libs
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 util-linux
           ca-certificates abigail-tools groff-base zsh fish lintian
           python3-venv python3-pip python3-setuptools python3-wheel mypy
-          nlohmann-json3-dev libsimdjson-dev)
+          nlohmann-json3-dev "libsimdjson-dev:$(dpkg --print-architecture)")
 if [ "${VFB_WINDOWS:-0}" = 1 ]; then packages+=(mingw-w64 wine64); fi
 # The C# example: Debian's Mono compiler and runtime.
 if [ "${VFB_MONO:-0}" = 1 ]; then packages+=(mono-mcs mono-runtime); fi
 if [ "${VFB_BENCH:-0}" = 1 ]; then packages+=(nginx-light curl gnuplot-nox time valgrind); fi
 # The armhf stage: a cross compiler, the target's libraries through Debian's
 # multiarch, and qemu's user-mode emulation to run what it builds.
+# Debian's libsimdjson-dev cannot sit beside another architecture's: the
+# armhf one replaces the machine's own while that stage runs, and
+# scripts/test-armhf.sh puts the machine's own back when it ends.
 if [ "${VFB_ARMHF:-0}" = 1 ]; then
-  packages+=(g++-arm-linux-gnueabihf libcurl4-openssl-dev:armhf libssl-dev:armhf libgtest-dev:armhf libstdc++6:armhf libsimdjson-dev:armhf qemu-user)
+  packages=("${packages[@]/libsimdjson-dev:*/libsimdjson-dev:armhf}")
+  packages+=(g++-arm-linux-gnueabihf libcurl4-openssl-dev:armhf libssl-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user)
   dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf
 fi
 

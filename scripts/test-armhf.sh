@@ -25,6 +25,9 @@ build=$root/build-armhf
 start=$SECONDS
 
 VFB_ARMHF=1 scripts/bootstrap.sh
+# The machine's own libsimdjson-dev, which the armhf one replaced, for the
+# stages that build natively after this one.
+trap 'scripts/bootstrap.sh >/dev/null' EXIT
 
 step() { printf '\n--- %s ---\n' "$*"; }
 
