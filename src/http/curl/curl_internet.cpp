@@ -444,9 +444,8 @@ private:
     // none do, and once at the end. A refusal cancels the exchange.
     void ReportProgress(bool final) {
         if (!call::HasProgress()) return;
-        const bool cancel =
-            !call::Progress(bodyHanded_, bodyTotal_, bodyReceived_,
-                            response_.hasLength ? std::strtoull(response_.length.c_str(), nullptr, 10) : 0);
+        const bool cancel = !call::Progress(bodyHanded_, bodyTotal_, bodyReceived_,
+                                            response_.hasLength ? response_.declared : 0);
         if (cancel && !final && phase_ != Phase::kDone) {
             cancelled_ = true;
             Stop(CURLE_ABORTED_BY_CALLBACK);
@@ -600,7 +599,8 @@ private:
         bool chunked = false;
         bool hasLength = false;
         bool bad = false;
-        std::string length;
+        std::string length;          // as written, to compare repeated values
+        std::uint64_t declared = 0;  // the same, as a number (0 without one)
 
         void Take(std::string_view value) {
             value = Trim(value);
@@ -614,6 +614,7 @@ private:
                     bad = true;
                 hasLength = true;
                 length.assign(one);
+                declared = std::strtoull(length.c_str(), nullptr, 10);
                 if (comma == std::string_view::npos) break;
                 value.remove_prefix(comma + 1);
             }
@@ -714,8 +715,7 @@ private:
         // Bytes past the declared end (the stack reads no further than the
         // length) would be taken for the next call's answer: such a
         // connection is not kept.
-        if (t->response_.hasLength &&
-            t->bodyReceived_ >= std::strtoull(t->response_.length.c_str(), nullptr, 10) &&
+        if (t->response_.hasLength && t->bodyReceived_ >= t->response_.declared &&
             connection_pool::HasUnreadTls(t->easy_.get()))
             curl_easy_setopt(t->easy_.get(), CURLOPT_FORBID_REUSE, 1L);
         std::size_t tail = (t->ringStart_ + t->ringUsed_) % kReceiveRing;
