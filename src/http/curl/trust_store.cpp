@@ -227,6 +227,12 @@ unsigned long Generation() {
 }
 
 X509_STORE *Acquire() {
+    {
+        // Each transfer has looked at the files already (Generation), just
+        // before it connects: a connection takes that store as it is.
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.store) return X509_STORE_up_ref(state.store) == 1 ? state.store : nullptr;
+    }
     const Snapshot now = Look();
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!RefreshLocked(now)) return nullptr;

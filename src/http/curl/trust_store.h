@@ -12,14 +12,14 @@ namespace vfb {
 namespace trust_store {
 
 // The store for a new connection, with a reference the caller owns (it may
-// hand it to SSL_CTX_set_cert_store). A change of the trust files since the
-// last store was made (a stat, not a parse) makes a new one. Null when no
-// store can be made.
+// hand it to SSL_CTX_set_cert_store): the one Generation() last looked at.
+// Null when no store can be made.
 X509_STORE *Acquire();
 
-// Which trust the next connection gets: the number changes whenever the
-// trust files do, and sessions verified under an earlier number must not be
-// resumed (a resumed session skips verification).
+// Looks at the trust files (a stat, not a parse) and makes a new store when
+// they changed; called as each transfer starts. The number changes with the
+// store, and sessions verified under an earlier number must not be resumed
+// (a resumed session skips verification).
 unsigned long Generation();
 
 // Drops what the process holds, once every connection has ended.
